@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Gardivo builds and tests with, when any is missing.
+# Safe to run again: with everything present it only asks dpkg and returns.
+set -euo pipefail
+
+packages=(
+    # build
+    g++ cmake ninja-build pkg-config clang-format
+    # desktop UI and skin pages
+    qt6-base-dev qt6-webengine-dev qt6-webchannel-dev
+    # media framework
+    libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    # history database, audio mixer
+    libsqlite3-dev libasound2-dev
+    # tests
+    libgtest-dev libgmock-dev xvfb xauth
+    # benchmarks and their baselines
+    libbenchmark-dev libturbojpeg0-dev libyuv-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+    [ "$status" = "installed" ] || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "Gardivo needs these Debian packages: ${missing[*]}" >&2
+    echo "Install them with:" >&2
+    echo "  sudo apt-get update && sudo apt-get install -y --no-install-recommends ${missing[*]}" >&2
+    exit 1
+fi
+
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
