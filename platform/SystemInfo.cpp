@@ -1,0 +1,88 @@
+#include "SystemInfo.h"
+
+#include <cstdlib>
+#include <grp.h>
+#include <unistd.h>
+#include <vector>
+
+namespace gardivo {
+
+int OsVersionCode() {
+    return 0;
+}
+
+RegistryRoot registryRootFor(int osVersionCode) {
+    return osVersionCode == 2 ? RegistryRoot::LocalMachine : RegistryRoot::CurrentUser;
+}
+
+bool isAdministrator() {
+    if (::geteuid() == 0)
+        return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    const int n = ::getgroups(count, groups.data());
+    for (const char* name : {"sudo", "wheel", "admin"}) {
+        const group* g = ::getgrnam(name);
+        if (!g)
+            continue;
+        for (int i = 0; i < n; ++i)
+            if (groups[static_cast<size_t>(i)] == g->gr_gid)
+                return true;
+        if (::getegid() == g->gr_gid)
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+struct Territory {
+    const char* code;
+    const char* callingCode;
+    const char* name;
+};
+
+// Territories a surveillance product is commonly sold in; anything else reads as unknown.
+constexpr Territory kTerritories[] = {
+    {"US", "1", "United States"},   {"CA", "2", "Canada"},        {"RU", "7", "Russia"},
+    {"EG", "20", "Egypt"},          {"ZA", "27", "South Africa"}, {"GR", "30", "Greece"},
+    {"NL", "31", "Netherlands"},    {"BE", "32", "Belgium"},      {"FR", "33", "France"},
+    {"ES", "34", "Spain"},          {"HU", "36", "Hungary"},      {"IT", "39", "Italy"},
+    {"RO", "40", "Romania"},        {"CH", "41", "Switzerland"},  {"AT", "43", "Austria"},
+    {"GB", "44", "United Kingdom"}, {"DK", "45", "Denmark"},      {"SE", "46", "Sweden"},
+    {"NO", "47", "Norway"},         {"PL", "48", "Poland"},       {"DE", "49", "Germany"},
+    {"PE", "51", "Peru"},           {"MX", "52", "Mexico"},       {"AR", "54", "Argentina"},
+    {"BR", "55", "Brazil"},         {"CL", "56", "Chile"},        {"CO", "57", "Colombia"},
+    {"MY", "60", "Malaysia"},       {"AU", "61", "Australia"},    {"ID", "62", "Indonesia"},
+    {"PH", "63", "Philippines"},    {"NZ", "64", "New Zealand"},  {"SG", "65", "Singapore"},
+    {"TH", "66", "Thailand"},       {"JP", "81", "Japan"},        {"KR", "82", "Korea"},
+    {"VN", "84", "Vietnam"},        {"CN", "86", "China"},        {"TR", "90", "Turkey"},
+    {"IN", "91", "India"},          {"PK", "92", "Pakistan"},     {"PT", "351", "Portugal"},
+    {"IE", "353", "Ireland"},       {"FI", "358", "Finland"},     {"CZ", "420", "Czech Republic"},
+    {"HK", "852", "Hong Kong"},     {"TW", "886", "Taiwan"},      {"IL", "972", "Israel"},
+};
+
+} // namespace
+
+IntlProfile intlProfileForLocale(const std::string& locale) {
+    // language[_TERRITORY][.codeset][@modifier]
+    const auto underscore = locale.find('_');
+    if (underscore == std::string::npos)
+        return {"0", ""};
+    std::string territory = locale.substr(underscore + 1, 2);
+    for (const auto& t : kTerritories)
+        if (territory == t.code)
+            return {t.callingCode, t.name};
+    return {"0", ""};
+}
+
+IntlProfile intlProfile() {
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"})
+        if (const char* value = std::getenv(variable); value && *value)
+            return intlProfileForLocale(value);
+    return {"0", ""};
+}
+
+} // namespace gardivo

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "RegistryStore.h"
+
+#include <string>
+
+namespace gardivo {
+
+// The Windows version code the programs branch on. Linux is none of the Windows families, so
+// it is always 0: the registry root is the current user's and the administrator test applies.
+int OsVersionCode();
+
+// HKEY_LOCAL_MACHINE for the Windows 95/98/Me code (2), the current user's root otherwise.
+RegistryRoot registryRootFor(int osVersionCode);
+
+// The administrator test: effective user id 0, or membership in one of the groups a Linux
+// system gives its administrators (sudo, wheel, admin).
+bool isAdministrator();
+
+// Values of the user's "Intl" profile section, derived from the locale's territory.
+struct IntlProfile {
+    std::string iCountry; // calling code, "0" when unknown
+    std::string sCountry; // English country name, "" when unknown
+};
+
+// Reads LC_ALL, LC_MESSAGES and LANG in that order, like the C library does.
+IntlProfile intlProfile();
+// The same for an explicit locale name such as "ja_JP.UTF-8".
+IntlProfile intlProfileForLocale(const std::string& locale);
+
+} // namespace gardivo
