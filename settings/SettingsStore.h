@@ -1,0 +1,126 @@
+#pragma once
+
+#include "WatchdogSettings.h"
+#include "platform/ProgramDirectory.h"
+#include "platform/RegistryStore.h"
+#include "platform/Reporter.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace gardivo {
+
+// The colour-control range a capture device reports, stored as 20 bytes under the value names
+// "Brightness", "Contrast", "Saturation" and "Hue".
+struct ProcAmpRange {
+    int32_t reserved = 0;
+    int32_t defaultValue = 0;
+    int32_t minimum = 0;
+    int32_t maximum = 0;
+    int32_t step = 0;
+
+    std::vector<uint8_t> toBytes() const;
+    static std::optional<ProcAmpRange> fromBytes(const std::vector<uint8_t>& bytes);
+    bool operator==(const ProcAmpRange&) const = default;
+};
+
+// Monitoring modes kept by the store while gardivo runs.
+enum DetectionMode { StandBy = 0, WatchDog = 1, Tracing = 2 };
+
+// Owns the settings record of one program and everything derived from where the program lives:
+// the settings file, the log file, the registry root and key.
+class SettingsStore {
+public:
+    static constexpr const char* kKeyPath = "SOFTWARE\\Tavrin\\Gardivo";
+    static constexpr const char* kCaptureDevicesKey = "SOFTWARE\\Tavrin\\Gardivo\\CaptureDevices";
+    static constexpr const char* kVideoConnectorsKey = "SOFTWARE\\Tavrin\\Gardivo\\VideoConnectors";
+    static constexpr const char* kFileName = "watchdog.cfg";
+    static constexpr size_t kPathBytes = 260;       // attached-file and evidence paths
+    static constexpr size_t kNameBufferBytes = 256; // device and connector names in the registry
+
+    // Loads the record (defaults when the file cannot be read). gardivo then takes the connector
+    // from the registry and records its program directory as "WORKINGDIR".
+    SettingsStore(ProgramKind kind, RegistryStore& registry, Reporter& reporter,
+                  std::string programDirectory = executableDirectory(),
+                  std::string homeDirectory = gardivo::homeDirectory());
+    // gardivo writes the record back and removes its evidence directory when nothing was kept
+    // in it; the other programs leave the file alone.
+    ~SettingsStore();
+    SettingsStore(const SettingsStore&) = delete;
+    SettingsStore& operator=(const SettingsStore&) = delete;
+
+    // Reads the file into the record. A short file is zero-padded, a longer one gives its first
+    // 1416 bytes; a missing or empty file gives false and leaves the record as it was.
+    bool load();
+    // Replaces the file through a temporary file and a rename, so a crash or a full disk never
+    // leaves a cut-off record behind.
+    bool save();
+    void applyDefaults();
+
+    WatchdogSettings& settings() { return m_settings; }
+    const WatchdogSettings& settings() const { return m_settings; }
+    ProgramKind kind() const { return m_kind; }
+    bool isDefaulted() const { return m_defaulted; }
+
+    const std::string& programDirectory() const { return m_programDirectory; }
+    const std::string& homeDirectory() const { return m_homeDirectory; }
+    const std::string& settingsFilePath() const { return m_settingsFilePath; }
+    const std::string& logFilePath() const { return m_logFilePath; }
+    int osVersionCode() const { return m_osVersionCode; }
+    RegistryRoot registryRoot() const { return m_registryRoot; }
+    RegistryStore& registry() { return m_registry; }
+    Reporter& reporter() { return m_reporter; }
+
+    // ActionFlags bits.
+    bool wantsRecording() const { return m_settings.ActionFlags & 1u; }
+    bool wantsPhoneCall() const { return m_settings.ActionFlags & 2u; }
+    bool wantsEmail() const { return m_settings.ActionFlags & 4u; }
+    bool wantsProgram() const { return m_settings.ActionFlags & 8u; }
+
+    int mode() const { return m_mode; }
+    void setMode(int mode) { m_mode = mode; }
+
+    // Paths handed to email; each is kept within 259 characters like the record's fields.
+    const std::string& attachedImagePath() const { return m_attachedImagePath; }
+    const std::string& attachedVideoPath() const { return m_attachedVideoPath; }
+    void setAttachedImagePath(std::string_view path);
+    void setAttachedVideoPath(std::string_view path);
+    const std::string& evidenceDirectory() const { return m_evidenceDirectory; }
+    void setEvidenceDirectory(std::string_view path);
+
+    // Registry values exchanged with the other programs.
+    void applyConnectorOverride();
+    bool writeWorkingDirValue();
+    // Writes "AttachedImageFileName" and "AttachedVideoFileName"; when the key cannot be opened
+    // it says "EMail sending fail..." and writes nothing.
+    bool writeAttachedFiles();
+    bool writeCurrentConnector();
+    bool writeCaptureDevices(const std::vector<std::string>& friendlyNames);
+    bool writeConnectorList(const std::vector<std::string>& connectorNames);
+    bool writeProcAmpRange(std::string_view property, const ProcAmpRange& range);
+    std::optional<ProcAmpRange> readProcAmpRange(std::string_view property) const;
+    // "Device0" ... "Device9", stopping at the first missing value.
+    std::vector<std::string> readCaptureDevices() const;
+
+private:
+    bool rewriteList(const char* keyPath, const char* valueFormat, const std::vector<std::string>& names);
+
+    ProgramKind m_kind;
+    RegistryStore& m_registry;
+    Reporter& m_reporter;
+    std::string m_programDirectory;
+    std::string m_homeDirectory;
+    std::string m_settingsFilePath;
+    std::string m_logFilePath;
+    int m_osVersionCode;
+    RegistryRoot m_registryRoot;
+    WatchdogSettings m_settings;
+    bool m_defaulted = false;
+    int m_mode = StandBy;
+    std::string m_attachedImagePath;
+    std::string m_attachedVideoPath;
+    std::string m_evidenceDirectory;
+};
+
+} // namespace gardivo
