@@ -11,25 +11,22 @@ namespace {
 // way the SSSE3 kernel does.
 inline void convert16(const uint8_t* src, uint8_t* dst) {
     const __m256i in = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
-    const __m256i y = _mm256_sub_epi16(_mm256_srli_epi16(in, 8), _mm256_set1_epi16(16));
-    const __m256i uv =
-        _mm256_sub_epi16(_mm256_and_si256(in, _mm256_set1_epi16(0xFF)), _mm256_set1_epi16(128));
-    const __m256i u = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(uv, 0xA0), 0xA0);
-    const __m256i v = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(uv, 0xF5), 0xF5);
-    const __m256i u7 = _mm256_slli_epi16(u, 7);
-    const __m256i v7 = _mm256_slli_epi16(v, 7);
-    const __m256i yv = _mm256_add_epi16(
-        _mm256_mulhrs_epi16(_mm256_slli_epi16(y, 7), _mm256_set1_epi16(kYScale)), _mm256_set1_epi16(32));
-    const __m256i r =
-        _mm256_srai_epi16(_mm256_add_epi16(yv, _mm256_mulhrs_epi16(v7, _mm256_set1_epi16(kVtoR))), 6);
-    const __m256i g = _mm256_srai_epi16(
-        _mm256_sub_epi16(_mm256_sub_epi16(yv, _mm256_mulhrs_epi16(v7, _mm256_set1_epi16(kVtoG))),
-                         _mm256_mulhrs_epi16(u7, _mm256_set1_epi16(kUtoG))),
-        6);
-    const __m256i b =
-        _mm256_srai_epi16(_mm256_adds_epi16(_mm256_adds_epi16(yv, _mm256_slli_epi16(u, 6)),
-                                            _mm256_mulhrs_epi16(u7, _mm256_set1_epi16(kUtoBExtra))),
-                          6);
+    const __m256i y7 = _mm256_sub_epi16(_mm256_srli_epi16(_mm256_and_si256(in, _mm256_set1_epi16(-256)), 1),
+                                        _mm256_set1_epi16(2048));
+    const __m256i yv =
+        _mm256_add_epi16(_mm256_mulhrs_epi16(y7, _mm256_set1_epi16(kYScale)), _mm256_set1_epi16(32));
+    const __m256i c8 = _mm256_xor_si256(_mm256_slli_epi16(in, 8), _mm256_set1_epi16(-32768));
+    const __m256i br = _mm256_mulhrs_epi16(c8, _mm256_set1_epi32((kVtoR << 16) | kUtoB));
+    const __m256i gg = _mm256_madd_epi16(_mm256_mulhrs_epi16(c8, _mm256_set1_epi32((kVtoG << 16) | kUtoG)),
+                                         _mm256_set1_epi16(1));
+    const __m256i evens = _mm256_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13, 0, 1, 0, 1, 4,
+                                           5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13);
+    const __m256i odds = _mm256_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15, 2, 3, 2, 3,
+                                          6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15);
+    const __m256i b = _mm256_srai_epi16(_mm256_adds_epi16(yv, _mm256_shuffle_epi8(br, evens)), 6);
+    const __m256i r = _mm256_srai_epi16(_mm256_add_epi16(yv, _mm256_shuffle_epi8(br, odds)), 6);
+    const __m256i g = _mm256_srai_epi16(_mm256_sub_epi16(yv, _mm256_shuffle_epi8(gg, evens)), 6);
+
     const __m256i bg = _mm256_packus_epi16(b, g);
     const __m256i rr = _mm256_packus_epi16(r, r);
     const __m256i out0 = _mm256_or_si256(

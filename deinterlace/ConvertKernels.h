@@ -10,13 +10,14 @@
 
 namespace gardivo::pixelconv {
 
-// BT.601 limited-range coefficients in Q14, applied with a rounding high multiply (the scalar
-// twin of pmulhrsw) to values pre-shifted by 7, which leaves results scaled by 64.
-inline constexpr int kYScale = 19070;    // 1.164
-inline constexpr int kVtoR = 26149;      // 1.596
-inline constexpr int kVtoG = 13320;      // 0.813
-inline constexpr int kUtoG = 6406;       // 0.391
-inline constexpr int kUtoBExtra = 16679; // 2.018 - 1 (the 1 is added as a shift)
+// BT.601 limited-range coefficients. Luma is scaled by 1.164 in Q14 from (Y - 16) << 7; chroma
+// terms use Q13 from (C - 128) << 8, so every product fits 16 bits. Products are taken with a
+// rounding high multiply (the scalar twin of pmulhrsw) and all results are scaled by 64.
+inline constexpr int kYScale = 19070; // 1.164 in Q14
+inline constexpr int kUtoB = 16531;   // 2.018 in Q13
+inline constexpr int kVtoR = 13074;   // 1.596 in Q13
+inline constexpr int kUtoG = 3203;    // 0.391 in Q13
+inline constexpr int kVtoG = 6660;    // 0.813 in Q13
 
 static inline int mulhrs(int a, int b) {
     return (a * b + 0x4000) >> 15;
@@ -26,13 +27,15 @@ static inline uint8_t clampToByte(int v) {
     return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
 }
 
+// Blue can pass 16 bits only where it clamps to 255 anyway, so the saturating adds of the SIMD
+// kernels give the same bytes as this plain sum.
 static inline void yuvToBgr(int Y, int U, int V, uint8_t* out) {
     const int yv = mulhrs((Y - 16) * 128, kYScale) + 32;
-    const int u = U - 128;
-    const int v = V - 128;
-    out[0] = clampToByte((yv + u * 64 + mulhrs(u * 128, kUtoBExtra)) >> 6);
-    out[1] = clampToByte((yv - mulhrs(v * 128, kVtoG) - mulhrs(u * 128, kUtoG)) >> 6);
-    out[2] = clampToByte((yv + mulhrs(v * 128, kVtoR)) >> 6);
+    const int u = (U - 128) * 256;
+    const int v = (V - 128) * 256;
+    out[0] = clampToByte((yv + mulhrs(u, kUtoB)) >> 6);
+    out[1] = clampToByte((yv - (mulhrs(u, kUtoG) + mulhrs(v, kVtoG))) >> 6);
+    out[2] = clampToByte((yv + mulhrs(v, kVtoR)) >> 6);
 }
 
 // Converts pixels [from, width) of one row. from must be even. With an odd width the last pixel
