@@ -1,0 +1,268 @@
+#include "MailMessage.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace gardivo {
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && isSpace(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isSpace(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+void ensureCrLf(std::string& s) {
+    if (s.size() < 2 || s.compare(s.size() - 2, 2, kCrLf) != 0)
+        s += kCrLf;
+}
+
+class TextPlainWriter final : public MimePartWriter {
+public:
+    void append(std::string& body, const MimePart& part, const MimeMessage& message) const override {
+        body += "Content-Type: text/plain" + part.parameters + "\r\n";
+        body += "Content-Transfer-Encoding: 7Bit\r\n";
+        body += kCrLf;
+        body += wrapText(part.content, message.wrapWidth());
+    }
+};
+
+class OctetStreamWriter final : public MimePartWriter {
+public:
+    void append(std::string& body, const MimePart& part, const MimeMessage&) const override {
+        std::ifstream file(part.content, std::ios::binary);
+        if (!file.is_open())
+            return; // the boundary line stays: an empty part
+        const auto slash = part.content.find_last_of('/');
+        const std::string name = slash == std::string::npos ? part.content : part.content.substr(slash + 1);
+        body += "Content-Type: application/octet-stream; file=" + name + "\r\n";
+        body += "Content-Transfer-Encoding: base64\r\n";
+        body += "Content-Disposition: attachment; filename=" + name + "\r\n";
+        body += kCrLf;
+        uint8_t chunk[54];
+        for (;;) {
+            file.read(reinterpret_cast<char*>(chunk), sizeof chunk);
+            const auto got = static_cast<size_t>(file.gcount());
+            body += base64(chunk, got);
+            body += kCrLf;
+            if (got != sizeof chunk)
+                break;
+        }
+        body += kCrLf;
+    }
+};
+
+} // namespace
+
+std::string base64(const uint8_t* data, size_t size) {
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((size + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 3 <= size; i += 3) {
+        const uint32_t v = uint32_t(data[i]) << 16 | uint32_t(data[i + 1]) << 8 | data[i + 2];
+        out += alphabet[v >> 18];
+        out += alphabet[(v >> 12) & 63];
+        out += alphabet[(v >> 6) & 63];
+        out += alphabet[v & 63];
+    }
+    if (size - i == 1) {
+        const uint32_t v = uint32_t(data[i]) << 16;
+        out += alphabet[v >> 18];
+        out += alphabet[(v >> 12) & 63];
+        out += "==";
+    } else if (size - i == 2) {
+        const uint32_t v = uint32_t(data[i]) << 16 | uint32_t(data[i + 1]) << 8;
+        out += alphabet[v >> 18];
+        out += alphabet[(v >> 12) & 63];
+        out += alphabet[(v >> 6) & 63];
+        out += '=';
+    }
+    return out;
+}
+
+std::string wrapText(std::string_view text, size_t width) {
+    std::string out;
+    size_t lineStart = 0; // where the current line begins in out
+    for (char c : text) {
+        out += c;
+        if (c == '\n' && out.size() >= 2 && out[out.size() - 2] == '\r') {
+            lineStart = out.size();
+            continue;
+        }
+        if (out.size() - lineStart <= width)
+            continue;
+        const size_t space = out.find_last_of(' ');
+        if (space == std::string::npos || space < lineStart)
+            continue; // no space on this line: it stays whole
+        std::string_view before(out.data() + lineStart, space - lineStart);
+        while (!before.empty() && isSpace(before.back()))
+            before.remove_suffix(1);
+        std::string_view after(out.data() + space, out.size() - space);
+        while (!after.empty() && isSpace(after.front()))
+            after.remove_prefix(1);
+        std::string rebuilt = std::string(before) + "\r\n" + std::string(after);
+        out.replace(lineStart, out.size() - lineStart, rebuilt);
+        lineStart += before.size() + 2;
+    }
+    return out;
+}
+
+std::string dotStuff(std::string_view body) {
+    std::string out;
+    out.reserve(body.size() + 16);
+    if (body.substr(0, 3) == ".\r\n")
+        out += '.';
+    size_t pos = 0;
+    for (;;) {
+        const size_t hit = body.find("\r\n.\r\n", pos);
+        if (hit == std::string_view::npos) {
+            out += body.substr(pos);
+            return out;
+        }
+        // Keep the CRLF that ends the dotted line for the next search, so two such lines in a
+        // row are both escaped.
+        out += body.substr(pos, hit - pos);
+        out += "\r\n..";
+        pos = hit + 3;
+    }
+}
+
+bool MailMessage::AddRecipients(std::string_view text, int kind) {
+    if (kind < 0 || kind > 2)
+        return false;
+    size_t start = 0;
+    for (;;) {
+        const size_t semicolon = text.find(';', start);
+        const std::string_view item = text.substr(
+            start, semicolon == std::string_view::npos ? std::string_view::npos : semicolon - start);
+        const size_t open = item.find('<');
+        if (open != std::string_view::npos) {
+            const size_t close = item.find('>', open + 1);
+            if (close == std::string_view::npos)
+                return false;
+            m_recipients[kind].push_back(
+                {std::string(item.substr(open + 1, close - open - 1)), std::string(item.substr(0, open))});
+        } else {
+            m_recipients[kind].push_back({std::string(item), {}});
+        }
+        if (semicolon == std::string_view::npos)
+            return true;
+        start = semicolon + 1;
+    }
+}
+
+size_t MailMessage::recipientCount(int kind) const {
+    return kind >= 0 && kind <= 2 ? m_recipients[kind].size() : 0;
+}
+
+const Recipient& MailMessage::recipient(int kind, size_t index) const {
+    return m_recipients[kind].at(index);
+}
+
+std::string MailMessage::recipientList(int kind) const {
+    std::string list;
+    for (const auto& r : m_recipients[kind]) {
+        if (!list.empty())
+            list += ',';
+        list += r.name + "<" + r.address + ">";
+    }
+    return list;
+}
+
+void MailMessage::addHeaderLine(std::string_view line) {
+    m_header += line;
+    m_header += kCrLf;
+}
+
+void MailMessage::PrepareHeader() {
+    addHeaderLine("From: " + From);
+    addHeaderLine("To: " + recipientList(RecipientTo));
+    addHeaderLine("Cc: " + recipientList(RecipientCc));
+    const std::time_t now = m_fixedTime ? *m_fixedTime : std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char date[128];
+    std::strftime(date, sizeof date, "%a, %d %b %y %H:%M:%S %Z", &local);
+    addHeaderLine(std::string("Date: ") + date);
+    addHeaderLine("Subject: " + Subject);
+    addHeaderLine(std::string("X-Mailer: ") + kMailer);
+}
+
+void MailMessage::FormatMessage() {
+    m_header.clear();
+    PrepareHeader();
+    m_header += kCrLf;
+    PrepareBody();
+}
+
+MimePartWriterRegistry& MimePartWriterRegistry::instance() {
+    static MimePartWriterRegistry registry;
+    return registry;
+}
+
+void MimePartWriterRegistry::registerWriter(int kind, std::unique_ptr<MimePartWriter> writer) {
+    std::lock_guard lock(m_mutex);
+    for (const auto& entry : m_writers)
+        if (entry.first == kind)
+            return;
+    m_writers.emplace_back(kind, std::move(writer));
+}
+
+const MimePartWriter* MimePartWriterRegistry::writer(int kind) const {
+    std::lock_guard lock(m_mutex);
+    for (const auto& entry : m_writers)
+        if (entry.first == kind)
+            return entry.second.get();
+    return nullptr;
+}
+
+MimeMessage::MimeMessage() {
+    auto& registry = MimePartWriterRegistry::instance();
+    registry.registerWriter(TextPlainPart, std::make_unique<TextPlainWriter>());
+    registry.registerWriter(OctetStreamPart, std::make_unique<OctetStreamWriter>());
+}
+
+void MimeMessage::AddMimePart(std::string_view content, int kind, std::string_view parameters, int encoding,
+                              bool isPath) {
+    MimePart part{std::string(trim(content)), kind, std::string(parameters), encoding, isPath};
+    if (kind == TextPlainPart)
+        m_parts.insert(m_parts.begin(), std::move(part));
+    else
+        m_parts.push_back(std::move(part));
+}
+
+void MimeMessage::PrepareHeader() {
+    MailMessage::PrepareHeader();
+    addHeaderLine("MIME-Version: 1.0");
+    addHeaderLine(std::string("Content-Type: ") + kContentType + "; boundary=" + kBoundary);
+}
+
+void MimeMessage::PrepareBody() {
+    if (!Body.empty())
+        AddMimePart(Body, TextPlainPart, "", 0, false);
+    Body = std::string(kPreamble) + "\r\n\r\n";
+    const auto& registry = MimePartWriterRegistry::instance();
+    for (const auto& part : m_parts) {
+        const MimePartWriter* writer = registry.writer(part.kind);
+        if (!writer)
+            continue;
+        ensureCrLf(Body);
+        Body += std::string("--") + kBoundary + "\r\n";
+        writer->append(Body, part, *this);
+    }
+    ensureCrLf(Body);
+    Body += std::string("--") + kBoundary + "--\r\n";
+    ensureCrLf(Body);
+}
+
+} // namespace gardivo

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "platform/Reporter.h"
+#include "settings/SettingsStore.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace gardivo {
+
+// The seven fields of the mail form and its attachment list.
+struct MailFields {
+    std::string server;
+    std::string from;
+    std::string to;
+    std::string cc;
+    std::string bcc;
+    std::string subject;
+    std::string body;
+    std::vector<std::string> attachments;
+};
+
+// What the email program does apart from its window: reads the settings and the evidence paths,
+// fills the form, checks it, sends the mail and logs the outcome.
+class NotificationRun {
+public:
+    static constexpr const char* kAppName = "Tavrin Gardivo - EMail Notification";
+    static constexpr const char* kSubject = "Tavrin Gardivo Warning....";
+    static constexpr const char* kLogName = "Email.Log";
+
+    NotificationRun(SettingsStore& store, Reporter& reporter, const std::vector<std::string>& arguments);
+    ~NotificationRun();
+    NotificationRun(const NotificationRun&) = delete;
+    NotificationRun& operator=(const NotificationRun&) = delete;
+
+    // Reads the evidence paths and opens the log; false (after saying so) when the log cannot be
+    // opened, and the program ends.
+    bool start(std::time_t now = std::time(nullptr));
+
+    bool autoMode() const { return m_autoMode; }
+    long runArgument() const { return m_runArgument; }
+    const std::string& logPath() const { return m_logPath; }
+    const std::string& imageAttachment() const { return m_imageAttachment; }
+    const std::string& videoAttachment() const { return m_videoAttachment; }
+    // The form as it is first shown.
+    MailFields initialFields() const;
+
+    // The form's checks, in order; the first failure is shown and false returned.
+    bool checkFields(const MailFields& fields);
+    // One send: builds the mail, talks to the server, writes the log line. The error text is the
+    // connection's last error when the send failed.
+    bool send(const MailFields& fields, std::string& lastError);
+    void closeLog();
+
+    // Tests talk to a scripted server on another port and with a short patience.
+    void setSmtpPort(int port) { m_smtpPort = port; }
+    void setSmtpTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds reply) {
+        m_connectTimeout = connect;
+        m_replyTimeout = reply;
+    }
+
+    // The local address in dotted form, "" when it cannot be found.
+    static std::string localAddress();
+    // The part of an address after its first '@', or the whole address.
+    static std::string serverFromAddress(const std::string& address);
+
+private:
+    void show(const std::string& text);
+    void writeLog(int code);
+
+    SettingsStore& m_store;
+    Reporter& m_reporter;
+    bool m_autoMode = false;
+    long m_runArgument = 0;
+    std::string m_logPath;
+    std::FILE* m_log = nullptr;
+    std::string m_imageAttachment;
+    std::string m_videoAttachment;
+    std::string m_bodyText;
+    std::string m_fromAddress;
+    int m_smtpPort = 25;
+    std::chrono::milliseconds m_connectTimeout{30000};
+    std::chrono::milliseconds m_replyTimeout{60000};
+};
+
+} // namespace gardivo

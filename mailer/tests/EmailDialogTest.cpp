@@ -1,0 +1,105 @@
+#include "mailer/EmailDialog.h"
+#include "ScriptedSmtpServer.h"
+#include "platform/RecordingReporter.h"
+#include "platform/tests/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+using namespace gardivo;
+using namespace gardivo::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+class EmailDialogTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "email_dialog_tests";
+        static char* argv[] = {name, nullptr};
+        if (!QApplication::instance())
+            new QApplication(argc, argv);
+    }
+
+    TempDir m_program;
+    TempDir m_registryDir;
+    RegistryStore m_registry{m_registryDir.path()};
+    RecordingReporter m_reporter;
+};
+
+TEST_F(EmailDialogTest, TheFormShowsItsFieldsInOrderWithBccHidden) {
+    SettingsStore store(ProgramKind::Email, m_registry, m_reporter, m_program.dir(), "/home/g");
+    NotificationRun run(store, m_reporter, {});
+    ASSERT_TRUE(run.start());
+    EmailDialog dialog(run, m_reporter);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_EQ(dialog.windowTitle(), "Tavrin Gardivo  -  EMail Sender");
+    QStringList labels;
+    for (QLabel* label : dialog.findChildren<QLabel*>())
+        if (label->isVisible())
+            labels << label->text();
+    EXPECT_EQ(labels, (QStringList{"SMTP Server :", "From:", "To:", "CC:", "Subject:", "Body :"}));
+    EXPECT_FALSE(dialog.bccEdit()->isVisible());
+    EXPECT_EQ(dialog.subjectEdit()->text(), "Tavrin Gardivo Warning....");
+    EXPECT_TRUE(dialog.sendButton()->isDefault());
+
+    // Esc sends; with no recipient the first check says so and the form stays.
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    EXPECT_EQ(m_reporter.texts(), std::vector<std::string>{"Please fill -to- field"});
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.windowTitle(), "Sending EMail, Please wait...");
+}
+
+TEST_F(EmailDialogTest, ASuccessfulSendClearsTheFormAndAFailedOneKeepsIt) {
+    ScriptedSmtpServer server;
+    ASSERT_TRUE(server.listen());
+    SettingsStore store(ProgramKind::Email, m_registry, m_reporter, m_program.dir(), "/home/g");
+    NotificationRun run(store, m_reporter, {});
+    run.setSmtpPort(server.port());
+    run.setSmtpTimeouts(2000ms, 2000ms);
+    ASSERT_TRUE(run.start());
+    EmailDialog dialog(run, m_reporter);
+    dialog.show();
+    dialog.serverEdit()->setText("127.0.0.1");
+    dialog.toEdit()->setText("guard@127.0.0.1");
+    dialog.ccEdit()->setText("boss@127.0.0.1");
+    dialog.bodyEdit()->setPlainText("line one\nline two");
+    dialog.attachmentList()->addItems({"/b/second.bmp", "/a/first.avi"});
+    EXPECT_EQ(dialog.attachmentList()->item(0)->text(), "/a/first.avi"); // the list is sorted
+
+    QTest::mouseClick(dialog.sendButton(), Qt::LeftButton);
+    EXPECT_EQ(m_reporter.texts(), std::vector<std::string>{"Warning EMail is sent completely..."});
+    EXPECT_NE(server.data().find("line one\r\nline two"), std::string::npos);
+    EXPECT_TRUE(dialog.toEdit()->text().isEmpty());
+    EXPECT_TRUE(dialog.ccEdit()->text().isEmpty());
+    EXPECT_TRUE(dialog.subjectEdit()->text().isEmpty());
+    EXPECT_TRUE(dialog.bodyEdit()->toPlainText().isEmpty());
+    EXPECT_EQ(dialog.attachmentList()->count(), 0);
+    EXPECT_EQ(dialog.serverEdit()->text(), "127.0.0.1");
+    EXPECT_EQ(dialog.windowTitle(), "Tavrin Gardivo - EMail Notification");
+
+    // Nobody listens now: the error is shown and the fields stay, the attachments go.
+    run.setSmtpPort(1);
+    m_reporter.clear();
+    dialog.toEdit()->setText("guard@127.0.0.1");
+    dialog.subjectEdit()->setText("Again");
+    dialog.bodyEdit()->setPlainText("text");
+    dialog.attachmentList()->addItem("/c/x.bmp");
+    QTest::mouseClick(dialog.sendButton(), Qt::LeftButton);
+    EXPECT_EQ(m_reporter.texts(), std::vector<std::string>{"Mail Server must be connected...."});
+    EXPECT_EQ(dialog.toEdit()->text(), "guard@127.0.0.1");
+    EXPECT_EQ(dialog.subjectEdit()->text(), "Again");
+    EXPECT_EQ(dialog.attachmentList()->count(), 0);
+    EXPECT_EQ(dialog.exitCode(), 0);
+}
+
+} // namespace
