@@ -12,6 +12,7 @@ sanitize=OFF
 if [ "${GARDIVO_SANITIZE:-0}" = "1" ]; then
     build_dir=build-asan
     sanitize=ON
+    export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 fi
 
 # The house style is checked before anything is built.

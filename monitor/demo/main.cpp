@@ -1,43 +1,58 @@
-// Feeds a synthetic scene through the motion detector and prints what each tick decided. It
-// stands in for the monitoring program until the capture pipeline and windows exist.
+// A console monitor: the detection engine watches a synthetic scene (a still background, then a
+// moving object) on virtual time, with the settings, evidence and history of the real program
+// directory, and reports what happened: ticks, conditions, modes, evidence files and history rows.
+// It stands in for the windowed program until the capture pipeline and the windows exist.
 
-#include "monitor/engine/DetectionEngine.h"
+#include "monitor/capture/WarningSound.h"
+#include "monitor/engine/Headless.h"
 #include "monitor/engine/SyntheticScene.h"
+#include "monitor/engine/WindowMessages.h"
 #include "platform/ProgramDirectory.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <string>
-#include <utility>
+#include <vector>
 
 namespace {
 
-class PrintingAlarmHandler final : public gardivo::AlarmHandler {
-public:
-    void startWarningSound() override { m_sound = true; }
-    void raiseAlarm(int code) override { m_alarm = code; }
-    bool takeSound() { return std::exchange(m_sound, false); }
-    int takeAlarm() { return std::exchange(m_alarm, 0); }
+const char* modeName(int mode) {
+    return mode == gardivo::WatchDog ? "WatchDog" : mode == gardivo::Tracing ? "Tracing" : "StandBy";
+}
 
-private:
-    bool m_sound = false;
-    int m_alarm = 0;
-};
+void usage(const char* program) {
+    std::fprintf(stderr,
+                 "usage: %s [--program-dir DIR] [--seconds N] [--tracing-mode 0|1|2] [--stop-rule 0|1|2]\n"
+                 "          [--condition-limit N]\n",
+                 program);
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    // The program directory (with the conversion module) sits beside this demo's folder.
     std::string programDirectory = gardivo::joinPath(gardivo::executableDirectory(), "../Gardivo/");
-    int ticks = 20;
+    int seconds = 20;
+    int tracingMode = -1, stopRule = -1, conditionLimit = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--program-dir" && i + 1 < argc)
+        if (i + 1 >= argc) {
+            usage(argv[0]);
+            return 2;
+        }
+        if (arg == "--program-dir")
             programDirectory = argv[++i];
-        else if (arg == "--ticks" && i + 1 < argc)
-            ticks = std::atoi(argv[++i]);
+        else if (arg == "--seconds")
+            seconds = std::atoi(argv[++i]);
+        else if (arg == "--tracing-mode")
+            tracingMode = std::atoi(argv[++i]);
+        else if (arg == "--stop-rule")
+            stopRule = std::atoi(argv[++i]);
+        else if (arg == "--condition-limit")
+            conditionLimit = std::atoi(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: %s [--program-dir DIR] [--ticks N]\n", argv[0]);
+            usage(argv[0]);
             return 2;
         }
     }
@@ -45,44 +60,84 @@ int main(int argc, char** argv) {
     gardivo::RegistryStore registry;
     gardivo::ConsoleReporter reporter;
     gardivo::SettingsStore store(gardivo::ProgramKind::Gardivo, registry, reporter, programDirectory);
-    gardivo::RecordingOverlayCanvas canvas;
-    gardivo::DetectionEngine engine(store, canvas);
-    gardivo::SyntheticScene scene(320, 240);
-    PrintingAlarmHandler alarms;
-    engine.setFrameSource(&scene);
-    engine.setAlarmHandler(&alarms);
+    // Overrides from the command line hold for this run only; the record on disk is left as it was.
+    const gardivo::WatchdogSettings saved = store.settings();
+    if (tracingMode >= 0)
+        store.settings().TracingMode = tracingMode;
+    if (stopRule >= 0)
+        store.settings().StopRule = stopRule;
+    if (conditionLimit >= 0)
+        store.settings().ConditionLimit = conditionLimit;
 
-    std::printf("settings: %s (%s)\n", store.settingsFilePath().c_str(),
-                store.isDefaulted() ? "defaults" : "read from file");
-    if (!engine.hasConversionLibrary()) {
-        std::printf("no conversion module at %s: frames are not counted and nothing is compared\n",
+    gardivo::VirtualClock clock(std::time(nullptr));
+    gardivo::VirtualTimers timers(clock);
+    gardivo::RecordingMessageSink sink;
+    gardivo::RecordingRecorder recorder;
+    gardivo::GstSoundPlayer sound; // the siren sounds until watching stops for good
+    gardivo::CompanionLauncher companions(store, reporter);
+    gardivo::RecordingOverlayCanvas canvas;
+    gardivo::DetectionEngine engine(store, canvas, {&sink, &timers, &clock, &recorder, &sound, &companions});
+    gardivo::SyntheticScene scene(320, 240);
+    engine.setFrameSource(&scene);
+
+    const auto& s = store.settings();
+    std::printf("settings: %s (%s); tracing mode %d, stop rule %d, detect interval %d ms\n",
+                store.settingsFilePath().c_str(), store.isDefaulted() ? "defaults" : "read from file",
+                s.TracingMode, s.StopRule, s.DetectInterval);
+    std::printf("evidence: %s\nhistory:  %s\n", store.evidenceDirectory().c_str(),
+                engine.history().databasePath().c_str());
+    if (!engine.hasConversionLibrary())
+        std::printf("no conversion module at %s: no frame is counted, nothing is compared\n",
                     engine.conversionLibrary().path().c_str());
-    }
 
     engine.SetVideoRect(0, 0, 320, 240);
-    engine.BuildActiveBlockMap();
-    engine.ComputeThresholds();
-    std::printf(
-        "sensitivity %d: %u active blocks, luma threshold %u, pixel threshold %u, block threshold %u\n",
-        store.settings().Sensitivity, engine.activeBlocks(), engine.lumaThreshold(),
-        engine.pixelCountThreshold(), engine.changedBlockThreshold());
-
-    for (int tick = 1; tick <= ticks; ++tick) {
-        const int result = engine.DetectionTick();
-        if (result == 0) {
-            std::printf("tick %2d: no frame\n", tick);
-            continue;
+    engine.StartCommand();
+    std::printf("%6.1f s  start: %s, block threshold %u of %u blocks\n", 0.0, modeName(engine.mode()),
+                engine.changedBlockThreshold(), engine.activeBlocks());
+    int lastMode = engine.mode();
+    uint32_t lastConditions = 0;
+    size_t logged = 0;
+    for (int step = 0; step < seconds * 10; ++step) {
+        timers.runFor(engine, std::chrono::milliseconds(100));
+        const double t = static_cast<double>(clock.elapsed().count()) / 1000.0;
+        if (engine.conditionCount() != lastConditions) {
+            lastConditions = engine.conditionCount();
+            const auto& e = engine.event(engine.currentSlot());
+            std::printf("%6.1f s  %s at %s: %u blocks changed; %s\n", t, e.Description.c_str(),
+                        e.Time.c_str(), engine.lastChangedBlocks(), e.ImagePath.c_str());
         }
-        if (engine.frameCount() < 2) {
-            std::printf("tick %2d: reference frame taken\n", tick);
-            continue;
+        for (; logged < sink.log.size(); ++logged)
+            if (sink.log[logged].find("MODE_CHANGED") == std::string::npos)
+                std::printf("%6.1f s  -> %s\n", t, sink.log[logged].c_str());
+        if (engine.mode() != lastMode) {
+            lastMode = engine.mode();
+            std::printf("%6.1f s  mode %s\n", t, modeName(lastMode));
         }
-        const bool sound = alarms.takeSound();
-        const int alarm = alarms.takeAlarm();
-        std::printf("tick %2d: frame %2u, %3u of %u blocks changed (more than %u needed) -> %s%s\n", tick,
-                    engine.frameCount(), engine.lastChangedBlocks(), engine.activeBlocks(),
-                    engine.changedBlockThreshold(), alarm ? "CONDITION" : "quiet",
-                    alarm ? (sound ? ", warning sound, alarm 1100" : ", alarm 1100") : "");
     }
+    engine.StopWatching(true);
+
+    std::printf("\nfiles in %s:\n", store.evidenceDirectory().c_str());
+    std::vector<std::string> files;
+    if (DIR* dir = ::opendir(store.evidenceDirectory().c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.')
+                files.emplace_back(entry->d_name);
+        ::closedir(dir);
+    }
+    std::sort(files.begin(), files.end());
+    for (const auto& f : files)
+        std::printf("  %s\n", f.c_str());
+    for (const auto& clip : recorder.paths)
+        std::printf("  (clip %s asked for: recording needs the capture pipeline)\n", clip.c_str());
+
+    std::printf("\nhistory rows of this run:\n");
+    const std::string group =
+        store.evidenceDirectory().substr(store.evidenceDirectory().find_last_of('/') + 1);
+    for (const auto& row : engine.history().allRecords())
+        if (row.GroupName == group)
+            std::printf("  %s | %s | %s | %s | %s |%s\n", row.GroupName.c_str(), row.Time.c_str(),
+                        row.Description.c_str(), row.ImagePath.c_str(), row.VideoPath.c_str(),
+                        row.Remark.c_str());
+    store.settings() = saved;
     return 0;
 }

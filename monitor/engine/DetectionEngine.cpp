@@ -5,9 +5,12 @@
 
 namespace gardivo {
 
-DetectionEngine::DetectionEngine(SettingsStore& settings, OverlayCanvas& canvas)
-    : m_settings(settings), m_canvas(canvas), m_blockKernel(blockcompare::activeKernel()),
-      m_conversion(settings.programDirectory()) {
+DetectionEngine::DetectionEngine(SettingsStore& settings, OverlayCanvas& canvas, EngineServices services)
+    : m_settings(settings), m_canvas(canvas), m_services(services),
+      m_clock(services.clock ? *services.clock : m_systemClock), m_blockKernel(blockcompare::activeKernel()),
+      m_conversion(settings.programDirectory()), m_history(settings.programDirectory()) {
+    // The event ring starts empty and the pause event signalled (member initialisers); the
+    // conversion module and the history store come with the members as well.
     m_videoRect = {0, 0, 320, 240};
     m_frameWidth = 320;
     m_frameHeight = 240;
@@ -20,23 +23,12 @@ DetectionEngine::DetectionEngine(SettingsStore& settings, OverlayCanvas& canvas)
     m_frameCount = 0;
     m_pixelCountThreshold = 64;
     m_changedBlockThreshold = 0;
-    // The conversion module was loaded with the members above; without it no frame is counted.
+    // Nothing has been traced yet: the first trace treats its target as large until it is found.
+    m_targetBox = {0, 0, 320, 240};
+    CreateEvidenceDirectory();
 }
 
 DetectionEngine::~DetectionEngine() = default;
-
-void DetectionEngine::SetVideoRect(int32_t left, int32_t top, int32_t right, int32_t bottom) {
-    m_videoRect = {left, top, right, bottom};
-    m_frameWidth = std::abs(right - left);
-    m_frameHeight = std::abs(bottom - top);
-    m_selectionRect = {left, top, right, bottom};
-    // The grid holds 40 x 30 blocks; anything beyond 640 x 480 pixels is not examined.
-    m_columns = std::min(m_frameWidth / kBlockSize, kGridColumns);
-    m_rows = std::min(m_frameHeight / kBlockSize, kGridRows);
-    m_activeBlocks = 0;
-    if (m_source)
-        m_source->setFrameSize(m_frameWidth, m_frameHeight);
-}
 
 uint32_t DetectionEngine::ComputeChangedBlockThreshold(uint32_t activeBlocks, uint32_t sensitivity) const {
     uint32_t threshold;
@@ -167,12 +159,16 @@ int DetectionEngine::DetectionTick() {
     // compared: reading its missing rows would run past the buffer.
     if (m_referenceFrame.size() < examinedBytes() || current.size() < examinedBytes())
         return 1;
-    if (CompareFrames(m_referenceFrame.data(), current.data(), m_lumaThreshold) && m_alarmHandler) {
+    if (CompareFrames(m_referenceFrame.data(), current.data(), m_lumaThreshold)) {
         if (m_settings.settings().WarningSound == 1)
-            m_alarmHandler->startWarningSound();
-        m_alarmHandler->raiseAlarm(kConditionAlarmCode);
+            PlayWarningSound();
+        RaiseAlarm(kConditionAlarmCode);
     }
     return 1;
+}
+
+const std::vector<uint8_t>& DetectionEngine::latestFrame() const {
+    return m_frameCount % 2 ? m_frameA : m_frameB;
 }
 
 void DetectionEngine::DrawStatusLabel(std::string_view text, Colour colour, int fontSize, int xOffset,

@@ -1,14 +1,18 @@
 #pragma once
 
 #include "BlockCompare.h"
+#include "EngineServices.h"
 #include "FrameSource.h"
 #include "OverlayCanvas.h"
 #include "monitor/capture/PixelConversionLibrary.h"
+#include "monitor/history/HistoryStore.h"
+#include "monitor/shell/CompanionLauncher.h"
 #include "settings/SettingsStore.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace gardivo {
@@ -35,38 +39,80 @@ struct BlockCell {
     int32_t mark = 0;    // used while tracing a target
 };
 
-// Told when a detection tick finds a condition: first the warning sound (when it is wanted),
-// then the alarm itself.
-class AlarmHandler {
-public:
-    virtual ~AlarmHandler() = default;
-    virtual void startWarningSound() = 0;
-    virtual void raiseAlarm(int code) = 0;
+// Everything the engine calls out to; any of them may be missing (the engine then skips that
+// step), except the clock, which defaults to the system's.
+struct EngineServices {
+    MessageSink* sink = nullptr;
+    TimerHost* timers = nullptr;
+    EngineClock* clock = nullptr;
+    Recorder* recorder = nullptr;
+    SoundPlayer* sound = nullptr;
+    CompanionLauncher* companions = nullptr;
 };
 
-// The motion detector: the live picture, cut into 16 x 16 blocks, is compared with a reference
-// picture taken when watching began. Everything runs on the engine thread.
+// Gardivo's one detection engine: the motion detector, the alarm and tracing state machine, the
+// evidence and alarm actions, and the drawing over the video. Everything runs on the engine
+// thread; only the pause event is shared with the Tracing Box.
 class DetectionEngine {
 public:
     static constexpr int kGridColumns = 40;
     static constexpr int kGridRows = 30;
     static constexpr int kBlockSize = 16;
+    static constexpr int kTimerAlarmCode = 1004;
     static constexpr int kConditionAlarmCode = 1100;
+    static constexpr int kDetectionTimer = 2;
+    static constexpr int kTracingTimer = 3;
+    static constexpr int kRingSlots = 101; // slot 0 is never used
 
     enum class FrameSlot { Reference, A, B };
 
-    DetectionEngine(SettingsStore& settings, OverlayCanvas& canvas);
+    DetectionEngine(SettingsStore& settings, OverlayCanvas& canvas, EngineServices services = {});
     ~DetectionEngine();
     DetectionEngine(const DetectionEngine&) = delete;
     DetectionEngine& operator=(const DetectionEngine&) = delete;
 
     void setFrameSource(FrameSource* source) { m_source = source; }
     FrameSource* frameSource() const { return m_source; }
-    void setAlarmHandler(AlarmHandler* handler) { m_alarmHandler = handler; }
+
+    // --- video placement and region selection ---
 
     // Places the video picture in the window; the frame size follows it and the detection region
-    // becomes the whole picture again.
+    // becomes the whole picture again. The main page is told the picture size.
     void SetVideoRect(int32_t left, int32_t top, int32_t right, int32_t bottom);
+    std::pair<std::pair<int32_t, int32_t>, std::pair<int32_t, int32_t>> GetVideoRect() const;
+    void BeginRegionSelection();
+    void EndRegionSelection();
+    void regionButtonDown(int x, int y);
+    void regionMouseMove(int x, int y);
+    void regionButtonUp(int x, int y);
+    bool isRegionDragging() const { return m_regionDragging; }
+    void DrawTargetMarker(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+
+    // --- user commands and timers ---
+
+    // Start: from the skin page, or from the menu (the delay notice is worded differently).
+    void StartCommand(bool fromMenu = false);
+    void StopCommand();
+    // A timer of the engine thread expired.
+    void OnTimer(int id);
+
+    // --- the state machine ---
+
+    void StartWatching();
+    void StopWatching(bool final);
+    void RaiseAlarm(int code);
+    void StartTracing();
+    int TracingTick();
+    int TraceUpdate();
+    bool MarkTargetBlocks();
+    void Release();
+
+    // --- evidence ---
+
+    bool CreateEvidenceDirectory();
+    bool RecordEvent();
+    bool WriteEvidenceBitmap(const std::string& path);
+    bool PlayWarningSound();
 
     // Thresholds for the settings' sensitivity; called when watching starts, after the block map.
     void ComputeThresholds();
@@ -113,8 +159,34 @@ public:
     const PixelConversionLibrary& conversionLibrary() const { return m_conversion; }
     SettingsStore& settingsStore() { return m_settings; }
     OverlayCanvas& canvas() { return m_canvas; }
+    HistoryStore& history() { return m_history; }
+    ManualResetEvent& pauseTracingEvent() { return m_pauseTracing; }
+
+    int mode() const { return m_settings.mode(); }
+    uint32_t conditionCount() const { return m_conditionCount; }
+    uint32_t stopCounter() const { return m_stopCounter; }
+    uint32_t stillTicks() const { return m_stillTicks; }
+    uint32_t releaseTicks() const { return m_releaseTicks; }
+    int tracingPeriod_ms() const { return m_tracingPeriod_ms; }
+    uint32_t conditionBitmapNumber() const { return m_conditionBitmapNumber; }
+    const SelectionRectangle& targetBox() const { return m_targetBox; }
+    bool isTracingBoxOpen() const { return m_tracingBoxOpen; }
+    // The event of the current condition and any slot of the ring.
+    size_t currentSlot() const;
+    const EventEntry& event(size_t slot) const { return m_events.at(slot); }
 
 private:
+    void postModeChanged();
+    void postNewRecord();
+    void fillVideoRect(Colour colour);
+    void clearCounters();
+    void rearmDetection();
+    void countTowardsLimit();
+    void showError(const char* text);
+    std::pair<int, int> clampToVideo(int x, int y) const;
+    // The frame that was taken last: FrameA when the count is odd, FrameB otherwise.
+    const std::vector<uint8_t>& latestFrame() const;
+
     std::vector<uint8_t>& slotBuffer(FrameSlot slot);
     const std::vector<uint8_t>& slotBuffer(FrameSlot slot) const;
     // Bytes a frame must hold for every examined block to lie inside it.
@@ -123,7 +195,9 @@ private:
     SettingsStore& m_settings;
     OverlayCanvas& m_canvas;
     FrameSource* m_source = nullptr;
-    AlarmHandler* m_alarmHandler = nullptr;
+    EngineServices m_services;
+    SystemClock m_systemClock;
+    EngineClock& m_clock;
 
     VideoRectangle m_videoRect;
     int m_frameWidth = 0;
@@ -143,7 +217,28 @@ private:
     std::vector<uint8_t> m_frameA;
     std::vector<uint8_t> m_frameB;
     blockcompare::BlockKernel m_blockKernel;
+
+    // state machine
+    uint32_t m_conditionCount = 0;
+    uint32_t m_stopCounter = 0;
+    uint32_t m_stillTicks = 0;
+    uint32_t m_releaseTicks = 0;
+    int m_tracingPeriod_ms = 400;
+    SelectionRectangle m_targetBox;
+    uint32_t m_conditionBitmapNumber = 0;
+    bool m_tracingBoxOpen = false;
+    ManualResetEvent m_pauseTracing{true};
+
+    // region selection
+    bool m_regionDragging = false;
+    bool m_buttonDown = false;
+
+    // evidence
+    std::array<EventEntry, kRingSlots> m_events{};
+    std::vector<uint8_t> m_bitmapBuffer;
+
     PixelConversionLibrary m_conversion;
+    HistoryStore m_history;
 };
 
 } // namespace gardivo

@@ -31,12 +31,15 @@ public:
     // One line of bold serif text, transparent background, clipped to the box.
     virtual void drawText(const CanvasRect& box, std::string_view text, Colour colour, int fontSize) = 0;
     virtual void drawLine(int x1, int y1, int x2, int y2, Colour colour, int penWidth) = 0;
+    // Keeps what the overlay shows now, and puts it back, while a region is dragged.
+    virtual void saveSnapshot() = 0;
+    virtual void restoreSnapshot() = 0;
 };
 
 // Keeps every drawing call in order, for tests and the console demo.
 class RecordingOverlayCanvas final : public OverlayCanvas {
 public:
-    enum class Kind { Fill, Text, Line };
+    enum class Kind { Fill, Text, Line, Save, Restore };
     struct Call {
         Kind kind;
         CanvasRect rect; // fill area, text box, or line from (left, top) to (right, bottom)
@@ -55,6 +58,8 @@ public:
     void drawLine(int x1, int y1, int x2, int y2, Colour colour, int penWidth) override {
         m_calls.push_back({Kind::Line, {x1, y1, x2, y2}, colour, {}, penWidth});
     }
+    void saveSnapshot() override { m_calls.push_back({Kind::Save, {}, 0, {}, 0}); }
+    void restoreSnapshot() override { m_calls.push_back({Kind::Restore, {}, 0, {}, 0}); }
 
     const std::vector<Call>& calls() const { return m_calls; }
     void clear() { m_calls.clear(); }

@@ -1,0 +1,251 @@
+#include "monitor/history/HistoryStore.h"
+#include "monitor/engine/Headless.h"
+#include "monitor/engine/WindowMessages.h"
+#include "monitor/history/WorkingDirWatcher.h"
+#include "platform/RecordingReporter.h"
+#include "platform/tests/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sqlite3.h>
+#include <thread>
+
+using namespace gardivo;
+using namespace gardivo::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+class HistoryTest : public ::testing::Test {
+protected:
+    TempDir m_program;
+    TempDir m_work;
+    HistoryStore m_store{m_program.dir()};
+
+    // A group directory with evidence files for conditions 1..n, and their rows.
+    std::string addGroup(const std::string& group, int n) {
+        const std::string dir = m_work.file(group);
+        fs::create_directories(dir);
+        for (int i = 1; i <= n; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "error%03d", i);
+            HistoryRecord r{group,
+                            "2026/12/07 10:00:0" + std::to_string(i),
+                            "",
+                            "Condition00" + std::to_string(i),
+                            dir + "/" + name + ".bmp",
+                            i % 2 ? dir + "/" + name + ".avi" : ""};
+            writeText(r.ImagePath, "BM");
+            if (!r.VideoPath.empty())
+                writeText(r.VideoPath, "RIFF");
+            EXPECT_TRUE(m_store.AddRecord(group, r));
+        }
+        return dir;
+    }
+};
+
+TEST_F(HistoryTest, TheDatabaseIsCreatedWithItsTableAndKeepsRowsInOrder) {
+    EXPECT_FALSE(fs::exists(m_store.databasePath()));
+    addGroup("2026.12.07_10.00.00", 2);
+    EXPECT_EQ(m_store.databasePath(), m_program.file("watchdog.mdb"));
+    const auto rows = m_store.allRecords();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].Description, "Condition001");
+    EXPECT_EQ(rows[1].VideoPath, "");
+
+    // Six text columns, in the order the page and other tools expect.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(m_store.databasePath().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA table_info(history)", -1, &st, nullptr), SQLITE_OK);
+    std::vector<std::string> columns;
+    while (sqlite3_step(st) == SQLITE_ROW)
+        columns.push_back(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 1))) + " " +
+                          reinterpret_cast<const char*>(sqlite3_column_text(st, 2)));
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    EXPECT_EQ(columns, (std::vector<std::string>{"GroupName TEXT", "Time TEXT", "Remark TEXT",
+                                                 "Description TEXT", "ImagePath TEXT", "VideoPath TEXT"}));
+}
+
+TEST_F(HistoryTest, UpdateChangesARowOnlyWhenExactlyOneMatches) {
+    addGroup("G", 2);
+    HistoryRecord changed{"G", "t", " Release at 10:01:02 ", "Condition001", "/x.bmp", ""};
+    EXPECT_TRUE(m_store.UpdateRecord("G", "Condition001", changed));
+    HistoryRecord found;
+    EXPECT_EQ(m_store.FindRecord("G", "Condition001", found), 1);
+    EXPECT_EQ(found, changed);
+
+    const auto before = m_store.allRecords();
+    EXPECT_FALSE(m_store.UpdateRecord("G", "Condition009", changed)); // no row
+    m_store.AddRecord("G", HistoryRecord{"G", "t", "", "Condition002", "", ""});
+    const auto withTwin = m_store.allRecords();
+    EXPECT_FALSE(m_store.UpdateRecord("G", "Condition002", changed)); // two rows
+    EXPECT_EQ(m_store.allRecords(), withTwin);
+    EXPECT_EQ(before.size() + 1, withTwin.size());
+    EXPECT_EQ(m_store.FindRecord("G", "Condition002", found), 2);
+    EXPECT_EQ(m_store.FindRecord("nope", "Condition001", found), 0);
+}
+
+TEST_F(HistoryTest, ValuesFromPagesAreDataNeverSql) {
+    const std::string hostile = "x' OR '1'='1";
+    addGroup("G", 2);
+    EXPECT_TRUE(m_store.AddRecord(hostile, HistoryRecord{hostile, "t", "", "Condition001", "", ""}));
+    EXPECT_EQ(m_store.DeleteRecords(hostile, ""), 1);
+    EXPECT_EQ(m_store.allRecords().size(), 2u); // the other group is untouched
+    HistoryRecord r;
+    EXPECT_EQ(m_store.FindRecord("G", "Condition001' --", r), 0);
+}
+
+TEST_F(HistoryTest, DeletingAGroupTakesItsRowsFilesAndEmptyDirectory) {
+    const std::string dir = addGroup("2026.12.07_10.00.00", 3);
+    addGroup("2026.12.07_11.00.00", 1);
+    EXPECT_EQ(m_store.DeleteRecords("2026.12.07_10.00.00", ""), 3);
+    EXPECT_FALSE(fs::exists(dir));
+    ASSERT_EQ(m_store.allRecords().size(), 1u);
+    EXPECT_EQ(m_store.allRecords()[0].GroupName, "2026.12.07_11.00.00");
+
+    // A directory that still holds something else stays.
+    const std::string kept = addGroup("2026.12.07_12.00.00", 2);
+    writeText(kept + "/manual001.bmp", "BM");
+    EXPECT_EQ(m_store.DeleteRecords("2026.12.07_12.00.00", ""), 2);
+    EXPECT_TRUE(fs::exists(kept + "/manual001.bmp"));
+    EXPECT_FALSE(fs::exists(kept + "/error001.bmp"));
+}
+
+TEST_F(HistoryTest, DeletingOneConditionTakesOnlyItsRowAndFiles) {
+    const std::string dir = addGroup("G", 3);
+    EXPECT_EQ(m_store.DeleteRecords("G", "Condition002"), 3);
+    EXPECT_FALSE(fs::exists(dir + "/error002.bmp"));
+    EXPECT_TRUE(fs::exists(dir + "/error001.bmp"));
+    EXPECT_TRUE(fs::exists(dir + "/error003.avi"));
+    EXPECT_EQ(m_store.allRecords().size(), 2u);
+    // The group's last row takes the emptied directory with it.
+    EXPECT_EQ(m_store.DeleteRecords("G", "Condition001"), 2);
+    EXPECT_EQ(m_store.DeleteRecords("G", "Condition003"), 1);
+    EXPECT_FALSE(fs::exists(dir));
+    EXPECT_EQ(m_store.DeleteRecords("G", ""), 0);
+}
+
+TEST_F(HistoryTest, PruningDropsGroupsWhoseDirectoryIsGone) {
+    addGroup("2026.12.07_10.00.00", 2);
+    const std::string gone = addGroup("2026.12.07_11.00.00", 1);
+    fs::remove_all(gone);
+    std::string last = "untouched";
+    EXPECT_TRUE(m_store.PruneMissingGroups(m_work.path(), last));
+    EXPECT_EQ(last, "2026.12.07_11.00.00");
+    EXPECT_EQ(m_store.allRecords().size(), 2u);
+    last = "untouched";
+    EXPECT_TRUE(m_store.PruneMissingGroups(m_work.path(), last));
+    EXPECT_EQ(last, "untouched");
+}
+
+TEST_F(HistoryTest, ABusyDatabaseIsWaitedForAndAnUnusableOneFailsQuietly) {
+    addGroup("G", 1);
+    // Another process holds the write lock for a moment.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(m_store.databasePath().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::thread release([other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    EXPECT_TRUE(m_store.AddRecord("G", HistoryRecord{"G", "t", "", "Condition002", "", ""}));
+    release.join();
+    sqlite3_close(other);
+    EXPECT_EQ(m_store.allRecords().size(), 2u);
+
+    TempDir broken;
+    writeText(broken.file("watchdog.mdb"), std::string(4096, 'x'));
+    HistoryStore garbage(broken.dir());
+    HistoryRecord r;
+    EXPECT_FALSE(garbage.AddRecord("G", r));
+    EXPECT_EQ(garbage.FindRecord("G", "", r), 0);
+    EXPECT_EQ(garbage.DeleteRecords("G", ""), 0);
+    std::string last;
+    EXPECT_FALSE(garbage.PruneMissingGroups(broken.path(), last));
+}
+
+TEST_F(HistoryTest, ThePageGetsTheConnectionText) {
+    EXPECT_EQ(m_store.pageConnectionString(),
+              "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + m_program.dir() + "watchdog.mdb");
+}
+
+// Waits up to a second for the sink to have n entries.
+bool waitForLog(const RecordingMessageSink& sink, size_t n, std::mutex& mutex) {
+    for (int i = 0; i < 100; ++i) {
+        {
+            std::lock_guard lock(mutex);
+            if (sink.log.size() >= n)
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// The sink is written by the watcher's thread; the test reads it under a lock.
+class LockedSink final : public MessageSink {
+public:
+    std::mutex mutex;
+    RecordingMessageSink inner;
+    bool windowExists(const std::string& name) const override { return inner.windowExists(name); }
+    void postMessage(const std::string& w, uint32_t m, intptr_t a, intptr_t b) override {
+        std::lock_guard lock(mutex);
+        inner.postMessage(w, m, a, b);
+    }
+    void runScript(const std::string& w, const std::string& s) override { inner.runScript(w, s); }
+    void minimizeToTray() override {}
+    void openTracingBox() override {}
+    void closeTracingBox() override {}
+};
+
+TEST(WorkingDirWatcher, DirectoryChangesAskTheHistoryWindowToPrune) {
+    TempDir work;
+    fs::create_directories(work.file("2026.12.07_10.00.00"));
+    LockedSink sink;
+    RecordingReporter reporter;
+    WorkingDirWatcher watcher(work.path(), sink, reporter);
+    ASSERT_TRUE(watcher.start());
+
+    // A file is no directory change.
+    writeText(work.file("2026.12.07_10.00.00/error001.bmp"), "BM");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    {
+        std::lock_guard lock(sink.mutex);
+        EXPECT_TRUE(sink.inner.log.empty());
+    }
+    // Removing a group directory by hand, deep in the tree, is; with no history window the main
+    // window is asked.
+    fs::remove_all(work.file("2026.12.07_10.00.00"));
+    ASSERT_TRUE(waitForLog(sink.inner, 1, sink.mutex));
+    {
+        std::lock_guard lock(sink.mutex);
+        EXPECT_EQ(sink.inner.log[0], "ControlPanel WM_APP_PRUNE_HISTORY");
+        sink.inner.log.clear();
+        sink.inner.windows.insert("History");
+    }
+    fs::create_directories(work.file("new/inner"));
+    ASSERT_TRUE(waitForLog(sink.inner, 1, sink.mutex));
+    {
+        std::lock_guard lock(sink.mutex);
+        EXPECT_EQ(sink.inner.log[0], "History WM_APP_PRUNE_HISTORY");
+    }
+    watcher.stop();
+    EXPECT_FALSE(watcher.isRunning());
+    EXPECT_TRUE(reporter.messages().empty());
+}
+
+TEST(WorkingDirWatcher, AWatchThatCannotStartIsSaid) {
+    LockedSink sink;
+    RecordingReporter reporter;
+    WorkingDirWatcher watcher("/nonexistent/working/directory", sink, reporter);
+    EXPECT_FALSE(watcher.start());
+    ASSERT_EQ(reporter.messages().size(), 1u);
+    EXPECT_EQ(reporter.messages()[0].text, "CreateThreadForCheckDB() Failed");
+    EXPECT_EQ(reporter.messages()[0].caption, "Tavrin Gardivo");
+    EXPECT_TRUE(reporter.messages()[0].topmost);
+}
+
+} // namespace
