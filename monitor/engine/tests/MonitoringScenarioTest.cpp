@@ -251,6 +251,37 @@ TEST_F(Monitoring, StopWhileTracingReleasesAndWatchesAgainThenStops) {
     EXPECT_FALSE(m_timers.isActive(DetectionEngine::kDetectionTimer));
 }
 
+TEST_F(Monitoring, TheTracingBoxCanHoldTheTracingStep) {
+    m_store->settings().TracingMode = 2;
+    start(intruder(96, 200, 8));
+    runUntilConditions(1);
+    ASSERT_EQ(m_engine->mode(), Tracing);
+    const int before = m_scene->framesDelivered();
+    m_engine->pauseTracingEvent().reset(); // the box takes a snapshot
+    std::atomic<bool> done{false};
+    std::thread tick([&] {
+        m_engine->TracingTick();
+        done = true;
+    });
+    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(done);
+    EXPECT_EQ(m_scene->framesDelivered(), before);
+    m_engine->pauseTracingEvent().set();
+    tick.join();
+    EXPECT_EQ(m_scene->framesDelivered(), before + 1);
+}
+
+TEST_F(Monitoring, TheFinalStopSilencesTheSirenAndFreesTheFrames) {
+    start(intruder(64, 6));
+    runUntilConditions(1);
+    EXPECT_EQ(m_sound.plays, 1);
+    m_engine->StopWatching(false);
+    EXPECT_EQ(m_sound.stops, 0);
+    m_engine->StopWatching(true);
+    EXPECT_EQ(m_sound.stops, 1);
+    EXPECT_TRUE(m_engine->frame(DetectionEngine::FrameSlot::Reference).empty());
+}
+
 TEST_F(Monitoring, AStartDelayIsShownAndWaitedFor) {
     m_store->settings().StartDelay = 5;
     start(intruder(64, 6));
