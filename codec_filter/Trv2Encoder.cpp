@@ -2,71 +2,90 @@
 
 #include <algorithm>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace gardivo::trv2 {
 
 namespace {
 
-// Least-significant-bit-first packing into little-endian 32-bit words.
+// Least-significant-bit-first packing into little-endian 32-bit words, eight bytes at a time.
 class BitWriter {
 public:
     BitWriter(uint8_t* dst) : m_dst(dst) {}
-    void put(uint32_t bits, unsigned length) {
-        m_acc |= uint64_t(bits) << m_count;
+    // Up to 64 bits a call.
+    void put(uint64_t bits, unsigned length) {
+        m_acc |= static_cast<unsigned __int128>(bits) << m_count;
         m_count += length;
-        if (m_count >= 32) {
-            const uint32_t word = static_cast<uint32_t>(m_acc);
-            std::memcpy(m_dst + m_bytes, &word, 4);
-            m_bytes += 4;
-            m_acc >>= 32;
-            m_count -= 32;
+        if (m_count >= 64) {
+            const uint64_t low = static_cast<uint64_t>(m_acc);
+            std::memcpy(m_dst + m_bytes, &low, 8);
+            m_bytes += 8;
+            m_acc >>= 64;
+            m_count -= 64;
         }
     }
-    // Bytes written so far plus the partial word, as the frame size counts them.
-    size_t size() const { return m_bytes + (m_count ? 4 : 0); }
+    // The frame size: whole words written, and the partial one counted as a whole word.
+    size_t size() const { return m_bytes + 4 * ((m_count + 31) / 32); }
     size_t fullBytes() const { return m_bytes; }
     unsigned pendingBits() const { return m_count; }
     void finish() {
-        if (m_count) {
-            const uint32_t word = static_cast<uint32_t>(m_acc);
-            std::memcpy(m_dst + m_bytes, &word, 4);
-        }
+        const uint64_t low = static_cast<uint64_t>(m_acc);
+        std::memcpy(m_dst + m_bytes, &low, 4 * ((m_count + 31) / 32));
     }
 
 private:
     uint8_t* m_dst;
     size_t m_bytes = 0;
-    uint64_t m_acc = 0;
+    unsigned __int128 m_acc = 0;
     unsigned m_count = 0;
 };
 
-inline unsigned nonZeroMask(const uint8_t* group) {
-    return unsigned(group[0] != 0) | unsigned(group[1] != 0) << 1 | unsigned(group[2] != 0) << 2 |
-           unsigned(group[3] != 0) << 3;
+// Bit 4g + k set when scan byte 4g + k is not zero.
+inline uint64_t nonZeroBits(const uint8_t* scan) {
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t bits = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(scan + 16 * i));
+        bits |= uint64_t(~_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)) & 0xFFFF) << (16 * i);
+    }
+    return bits;
+#else
+    uint64_t bits = 0;
+    for (int i = 0; i < 64; ++i)
+        bits |= uint64_t(scan[i] != 0) << i;
+    return bits;
+#endif
+}
+
+// The value codes of the non-zero bytes of one group, in position order, after what is in word.
+inline void appendValues(const uint8_t* group, unsigned mask, uint64_t& word, unsigned& length) {
+    for (; mask; mask &= mask - 1) {
+        const Code& c = kValueCodes[group[__builtin_ctz(mask)]];
+        word |= uint64_t(c.bits) << length;
+        length += c.length;
+    }
 }
 
 void codeBlock(const uint8_t scan[64], int lastGroup, BitWriter& out) {
-    int n = 0;
-    for (int g = lastGroup; g > 0; --g) {
-        if (nonZeroMask(scan + 4 * g)) {
-            n = g;
-            break;
-        }
-    }
-    out.put(static_cast<uint32_t>(n), 4);
-    out.put(scan[0], 8); // the DC byte, which counts as non-zero
-    const unsigned first = nonZeroMask(scan) >> 1;
-    out.put(kFirstGroupPrefix[first].bits, kFirstGroupPrefix[first].length);
-    for (int k = 1; k < 4; ++k)
-        if (scan[k])
-            out.put(kValueCodes[scan[k]].bits, kValueCodes[scan[k]].length);
+    const uint64_t nonZero = nonZeroBits(scan) | 1u; // the DC byte counts as non-zero
+    const uint64_t coded = lastGroup >= 15 ? nonZero : nonZero & ((uint64_t(1) << (4 * (lastGroup + 1))) - 1);
+    const int n = (63 - __builtin_clzll(coded)) / 4;
+
+    // n, the DC byte and the first group's prefix and values: at most 4 + 8 + 4 + 39 bits.
+    const unsigned first = static_cast<unsigned>(nonZero >> 1) & 7u;
+    uint64_t word = uint64_t(n) | uint64_t(scan[0]) << 4 | uint64_t(kFirstGroupPrefix[first].bits) << 12;
+    unsigned length = 12 + kFirstGroupPrefix[first].length;
+    appendValues(scan, first << 1, word, length);
+    out.put(word, length);
     for (int g = 1; g <= n; ++g) {
-        const uint8_t* group = scan + 4 * g;
-        const unsigned mask = nonZeroMask(group);
-        out.put(kGroupPrefix[mask].bits, kGroupPrefix[mask].length);
-        for (int k = 0; k < 4; ++k)
-            if (group[k])
-                out.put(kValueCodes[group[k]].bits, kValueCodes[group[k]].length);
+        const unsigned mask = static_cast<unsigned>(nonZero >> (4 * g)) & 15u;
+        word = kGroupPrefix[mask].bits;
+        length = kGroupPrefix[mask].length;
+        appendValues(scan + 4 * g, mask, word, length);
+        out.put(word, length);
     }
 }
 
@@ -92,7 +111,7 @@ bool encodeAttempt(const uint8_t* src, int width, int height, BitWriter& out, si
                    const QualityParameters& params, int lastGroup, MacroblockKernel kernel) {
     const size_t stride = static_cast<size_t>(width) * 2;
     const int W = width / 16, H = height / 16, rx = width % 16, ry = height % 16;
-    const size_t reserve = worstMacroblockBytes(lastGroup) + 4;
+    const size_t reserve = worstMacroblockBytes(lastGroup) + 8;
     uint8_t scans[6][64];
     EdgeArea edge;
     const auto code = [&](const uint8_t* mb, size_t mbStride) {
