@@ -142,27 +142,35 @@ void transformQuantize(typename Ops::V r[8], const int16_t* multipliers) {
         r[u] = Ops::quantize(r[u], Ops::load(multipliers + 8 * u));
 }
 
-// Scan positions of the four groups that rows u, u + 1 hold (v = 0-1, 2-3, 4-5, 6-7).
-constexpr int kPairGroups[4][4] = {{0, 1, 5, 9}, {2, 3, 8, 12}, {4, 7, 11, 14}, {6, 10, -1, -1}};
-
-// Quantised rows (16-bit) of one block to its scan buffer.
+// Quantised rows (16-bit) of one block to its scan buffer. Rows u and u + 1, packed to bytes and
+// interleaved by 16-bit units, hold four whole 2 x 2 groups (v = 0-1, 2-3, 4-5, 6-7); each goes
+// to its place in the scan.
 inline void scan128(const __m128i q[8], uint8_t scan[64]) {
     const int dc = _mm_extract_epi16(q[0], 0) & 0xFF;
-    for (int pair = 0; pair < 4; ++pair) {
-        // [row u | row u+1] as signed bytes, then interleaved by 16-bit units: each 4 bytes are
-        // one 2 x 2 group.
-        const __m128i bytes = _mm_packs_epi16(q[2 * pair], q[2 * pair + 1]);
-        const __m128i groups = _mm_unpacklo_epi16(bytes, _mm_srli_si128(bytes, 8));
-        alignas(16) uint32_t words[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(words), groups);
-        for (int k = 0; k < 4; ++k) {
-            const int g = kPairGroups[pair][k];
-            if (g >= 0)
-                __builtin_memcpy(scan + 4 * g, &words[k], 4);
-        }
-    }
-    __builtin_memset(scan + 52, 0, 4);
-    __builtin_memset(scan + 60, 0, 4);
+    const auto groups = [&](int u) {
+        const __m128i bytes = _mm_packs_epi16(q[u], q[u + 1]);
+        return _mm_unpacklo_epi16(bytes, _mm_srli_si128(bytes, 8));
+    };
+    const auto put = [&](int group, __m128i v) {
+        const int word = _mm_cvtsi128_si32(v);
+        __builtin_memcpy(scan + 4 * group, &word, 4);
+    };
+    const __m128i g01 = groups(0), g23 = groups(2), g45 = groups(4), g67 = groups(6);
+    // Rows 0-1: groups 0, 1, 5, 9; rows 2-3: 2, 3, 8, 12; rows 4-5: 4, 7, 11, 14; rows 6-7: 6, 10.
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(scan), g01); // groups 0 and 1
+    put(5, _mm_srli_si128(g01, 8));
+    put(9, _mm_srli_si128(g01, 12));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(scan + 8), g23); // groups 2 and 3
+    put(8, _mm_srli_si128(g23, 8));
+    put(12, _mm_srli_si128(g23, 12));
+    put(4, g45);
+    put(7, _mm_srli_si128(g45, 4));
+    put(11, _mm_srli_si128(g45, 8));
+    put(14, _mm_srli_si128(g45, 12));
+    put(6, g67);
+    put(10, _mm_srli_si128(g67, 4));
+    __builtin_memset(scan + 52, 0, 4); // group 13
+    __builtin_memset(scan + 60, 0, 4); // group 15
     scan[0] = static_cast<uint8_t>(dc);
 }
 
