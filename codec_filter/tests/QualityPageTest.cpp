@@ -1,4 +1,5 @@
 #include "codec_filter/properties/QualityPage.h"
+#include "platform/tests/QtTestApplication.h"
 #include "platform/tests/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -15,13 +16,7 @@ namespace {
 
 class QualityPageTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "trv2_page_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance())
-            new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { ensureQtApplication(); }
     void SetUp() override {
         ::setenv("TAVRIN_REGISTRY_DIR", m_dir.path().c_str(), 1);
         writeText(m_dir.file("system.ini"), "[TavrinCap.Drv]\nTRV2QL=6\n");

@@ -1,6 +1,7 @@
 #include "mailer/EmailDialog.h"
 #include "ScriptedSmtpServer.h"
 #include "platform/RecordingReporter.h"
+#include "platform/tests/QtTestApplication.h"
 #include "platform/tests/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -21,13 +22,7 @@ namespace {
 
 class EmailDialogTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "email_dialog_tests";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance())
-            new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { ensureQtApplication(); }
 
     TempDir m_program;
     TempDir m_registryDir;
