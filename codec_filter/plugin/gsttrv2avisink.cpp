@@ -12,6 +12,7 @@
 
 #include "gsttrv2avisink.h"
 
+#include "MappedBuffer.h"
 #include "codec_filter/AviWriter.h"
 
 #include <chrono>
@@ -97,19 +98,15 @@ static GstFlowReturn gst_trv2_avi_sink_chain(GstPad* pad, GstObject* parent, Gst
         if (isVideo && !gst_trv2_avi_sink_ensure_open(self, lock)) {
             result = GST_FLOW_ERROR;
         } else if (!isVideo && !s.writer.isOpen()) {
-            GstMapInfo map;
-            if (s.audio && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-                s.pendingAudio.emplace_back(map.data, map.data + map.size);
-                gst_buffer_unmap(buffer, &map);
-            }
+            const gardivo::MappedBuffer map(buffer, GST_MAP_READ);
+            if (s.audio && map)
+                s.pendingAudio.emplace_back(map.data(), map.data() + map.size());
         } else if (s.writer.isOpen()) {
-            GstMapInfo map;
-            if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-                const bool ok = isVideo ? s.writer.writeVideoFrame(
-                                              map.data, map.size,
-                                              !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT))
-                                        : (!s.audio || s.writer.writeAudio(map.data, map.size));
-                gst_buffer_unmap(buffer, &map);
+            const gardivo::MappedBuffer map(buffer, GST_MAP_READ);
+            if (map) {
+                const bool key = !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
+                const bool ok = isVideo ? s.writer.writeVideoFrame(map.data(), map.size(), key)
+                                        : (!s.audio || s.writer.writeAudio(map.data(), map.size()));
                 if (!ok) {
                     GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
                                       ("Could not write to \"%s\".", s.location.c_str()), (NULL));

@@ -13,6 +13,7 @@
 
 #include "gsttrv2dec.h"
 
+#include "MappedBuffer.h"
 #include "codec_filter/AviReader.h"
 #include "codec_filter/Trv2Decoder.h"
 
@@ -147,19 +148,14 @@ static gboolean gst_trv2_dec_transform_size(GstBaseTransform* trans, GstPadDirec
 
 static GstFlowReturn gst_trv2_dec_transform(GstBaseTransform* trans, GstBuffer* inbuf, GstBuffer* outbuf) {
     GstTrv2Dec* self = GST_TRV2_DEC(trans);
-    GstMapInfo in, out;
-    if (!gst_buffer_map(inbuf, &in, GST_MAP_READ))
+    const gardivo::MappedBuffer in(inbuf, GST_MAP_READ);
+    const gardivo::MappedBuffer out(outbuf, GST_MAP_WRITE);
+    if (!in || !out)
         return GST_FLOW_ERROR;
-    if (!gst_buffer_map(outbuf, &out, GST_MAP_WRITE)) {
-        gst_buffer_unmap(inbuf, &in);
-        return GST_FLOW_ERROR;
-    }
     const gsize needed = static_cast<gsize>(self->width) * static_cast<gsize>(self->height) * 2;
     const bool whole =
-        out.size >= needed &&
-        gardivo::trv2::DecodeFrame(in.data, in.size, self->width, self->height, self->quality, out.data);
-    gst_buffer_unmap(outbuf, &out);
-    gst_buffer_unmap(inbuf, &in);
+        out.size() >= needed && gardivo::trv2::DecodeFrame(in.data(), in.size(), self->width, self->height,
+                                                           self->quality, out.data());
     if (!whole && !self->warned) {
         // A damaged frame shows what could be decoded; say so once.
         GST_ELEMENT_WARNING(self, STREAM, DECODE, ("Damaged TRV2 frame"), (NULL));

@@ -13,6 +13,7 @@
 
 #include "gsttrv2enc.h"
 
+#include "MappedBuffer.h"
 #include "codec_filter/QualitySetting.h"
 #include "codec_filter/Trv2Encoder.h"
 
@@ -144,23 +145,21 @@ static gboolean gst_trv2_enc_transform_size(GstBaseTransform* trans, GstPadDirec
 
 static GstFlowReturn gst_trv2_enc_transform(GstBaseTransform* trans, GstBuffer* inbuf, GstBuffer* outbuf) {
     GstTrv2Enc* self = GST_TRV2_ENC(trans);
-    GstMapInfo in, out;
-    if (!gst_buffer_map(inbuf, &in, GST_MAP_READ))
-        return GST_FLOW_ERROR;
-    if (!gst_buffer_map(outbuf, &out, GST_MAP_WRITE)) {
-        gst_buffer_unmap(inbuf, &in);
-        return GST_FLOW_ERROR;
-    }
     const gsize needed = static_cast<gsize>(self->width) * static_cast<gsize>(self->height) * 2;
-    gsize size = 0;
-    if (in.size >= needed)
-        size = gardivo::trv2::EncodeFrame(in.data, self->width, self->height, out.data, out.size);
-    gst_buffer_unmap(outbuf, &out);
-    gst_buffer_unmap(inbuf, &in);
+    gsize size = 0, inSize = 0;
+    {
+        const gardivo::MappedBuffer in(inbuf, GST_MAP_READ);
+        const gardivo::MappedBuffer out(outbuf, GST_MAP_WRITE);
+        if (!in || !out)
+            return GST_FLOW_ERROR;
+        inSize = in.size();
+        if (inSize >= needed)
+            size = gardivo::trv2::EncodeFrame(in.data(), self->width, self->height, out.data(), out.size());
+    }
     if (size == 0) {
         GST_ELEMENT_WARNING(
             self, STREAM, ENCODE, ("Frame could not be encoded"),
-            ("input of %" G_GSIZE_FORMAT " bytes for %dx%d", in.size, self->width, self->height));
+            ("input of %" G_GSIZE_FORMAT " bytes for %dx%d", inSize, self->width, self->height));
         return GST_BASE_TRANSFORM_FLOW_DROPPED;
     }
     gst_buffer_set_size(outbuf, size);
