@@ -228,11 +228,9 @@ int DetectionEngine::TracingTick() {
                                                        : "Tracing......";
     DrawStatusLabel(label, kRed, 16, 0, 0, 200);
 
-    const FrameSlot slot =
-        m_frameCount == 0 ? FrameSlot::Reference : (m_frameCount % 2 ? FrameSlot::B : FrameSlot::A);
-    if (!GrabFrame(slot))
+    if (!grabNextFrame())
         return 0;
-    if (m_frameCount < 2 || m_frameA.size() < examinedBytes() || m_frameB.size() < examinedBytes())
+    if (m_frameCount < 2 || !holdsPicture(m_frameA) || !holdsPicture(m_frameB))
         return 1;
     const bool even = m_frameCount % 2 == 0;
     const bool moving = even ? CompareFrames(m_frameA.data(), m_frameB.data(), 11)
@@ -252,7 +250,7 @@ int DetectionEngine::TracingTick() {
 
 int DetectionEngine::TraceUpdate() {
     const auto& latest = latestFrame();
-    if (m_referenceFrame.size() >= examinedBytes() && latest.size() >= examinedBytes())
+    if (holdsPicture(m_referenceFrame) && holdsPicture(latest))
         CompareFrames(m_referenceFrame.data(), latest.data(), 22); // only the counters matter
     if (!MarkTargetBlocks()) {
         Release();

@@ -136,8 +136,14 @@ void DetectionEngine::freeFrameBuffers() {
     m_frameBytes = 0;
 }
 
-size_t DetectionEngine::examinedBytes() const {
-    return static_cast<size_t>(m_rows * kBlockSize) * static_cast<size_t>(m_frameWidth) * 2;
+bool DetectionEngine::holdsPicture(const std::vector<uint8_t>& frame) const {
+    return frame.size() >= static_cast<size_t>(m_rows * kBlockSize) * static_cast<size_t>(m_frameWidth) * 2;
+}
+
+bool DetectionEngine::grabNextFrame() {
+    // The first frame becomes the reference; after it the frames take turns in B and A.
+    return GrabFrame(m_frameCount == 0 ? FrameSlot::Reference
+                                       : (m_frameCount % 2 ? FrameSlot::B : FrameSlot::A));
 }
 
 int DetectionEngine::DetectionTick() {
@@ -147,17 +153,15 @@ int DetectionEngine::DetectionTick() {
     DrawStatusLabel("Detecting......", kRed, 16, 0, 0, 200);
     DrawRegionFrame(m_selectionRect.x1, m_selectionRect.y1, m_selectionRect.x2, m_selectionRect.y2);
 
-    const FrameSlot slot =
-        m_frameCount == 0 ? FrameSlot::Reference : (m_frameCount % 2 ? FrameSlot::B : FrameSlot::A);
-    if (!GrabFrame(slot))
+    if (!grabNextFrame())
         return 0;
     if (m_frameCount < 2)
         return 1; // the first frame only became the reference
 
-    const auto& current = m_frameCount % 2 == 0 ? m_frameB : m_frameA;
+    const auto& current = latestFrame();
     // A frame smaller than the picture (the device ignored the size it was asked for) is not
     // compared: reading its missing rows would run past the buffer.
-    if (m_referenceFrame.size() < examinedBytes() || current.size() < examinedBytes())
+    if (!holdsPicture(m_referenceFrame) || !holdsPicture(current))
         return 1;
     if (CompareFrames(m_referenceFrame.data(), current.data(), m_lumaThreshold)) {
         if (m_settings.settings().WarningSound == 1)

@@ -189,8 +189,10 @@ private:
 
     std::vector<uint8_t>& slotBuffer(FrameSlot slot);
     const std::vector<uint8_t>& slotBuffer(FrameSlot slot) const;
-    // Bytes a frame must hold for every examined block to lie inside it.
-    size_t examinedBytes() const;
+    // True when every examined block lies inside the frame.
+    bool holdsPicture(const std::vector<uint8_t>& frame) const;
+    // Takes the next frame into the slot whose turn it is.
+    bool grabNextFrame();
 
     SettingsStore& m_settings;
     OverlayCanvas& m_canvas;
