@@ -1,5 +1,6 @@
 #include "RegistryStore.h"
 
+#include "FileOps.h"
 #include "ProgramDirectory.h"
 
 #include <algorithm>
@@ -57,43 +58,6 @@ private:
     int m_fd = -1;
 };
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-    int release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
-
-bool makeDirectories(const std::string& path) {
-    if (path.empty())
-        return false;
-    std::string partial;
-    size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = path.find('/', pos + 1);
-        partial = path.substr(0, pos);
-        if (partial.empty())
-            continue;
-        if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-    }
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 void setError(std::string* error, const std::string& text) {
     if (error)
         *error = text;
@@ -119,40 +83,6 @@ bool readWholeFile(const std::string& path, std::string& contents, bool& missing
             return true;
         contents.append(buffer, static_cast<size_t>(n));
     }
-}
-
-// Writes a temporary file beside the target and renames it over the target, so a reader sees the
-// old file or the new one, never a part of either.
-bool replaceFile(const std::string& path, std::string_view contents, std::string* error) {
-    const std::string temp = path + ".tmp." + std::to_string(::getpid());
-    FileDescriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.get() < 0) {
-        setError(error, "cannot create " + temp + ": " + std::strerror(errno));
-        return false;
-    }
-    size_t done = 0;
-    while (done < contents.size()) {
-        const ssize_t n = ::write(fd.get(), contents.data() + done, contents.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            setError(error, "cannot write " + temp + ": " + std::strerror(errno));
-            ::unlink(temp.c_str());
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd.get()) != 0 || ::close(fd.release()) != 0) {
-        setError(error, "cannot flush " + temp + ": " + std::strerror(errno));
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        setError(error, "cannot replace " + path + ": " + std::strerror(errno));
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
 }
 
 int hexDigit(char c) {
@@ -516,7 +446,7 @@ bool RegistryStore::read(RegistryRoot root, RegistryHive& hive, std::string* err
 
 bool RegistryStore::update(RegistryRoot root, const std::function<void(RegistryHive&)>& change,
                            std::string* error) {
-    if (!makeDirectories(m_directory)) {
+    if (!MakeDirectories(m_directory)) {
         setError(error, "cannot create " + m_directory + ": " + std::strerror(errno));
         return false;
     }
@@ -534,7 +464,7 @@ bool RegistryStore::update(RegistryRoot root, const std::function<void(RegistryH
     RegistryHive hive;
     hive.parse(contents, rootName(root));
     change(hive);
-    return replaceFile(filePath(root), hive.serialize(rootName(root)), error);
+    return ReplaceFile(filePath(root), hive.serialize(rootName(root)), error);
 }
 
 bool RegistryStore::setValue(RegistryRoot root, std::string_view keyPath, std::string_view name,

@@ -1,5 +1,6 @@
 #include "SettingsStore.h"
 
+#include "platform/FileOps.h"
 #include "platform/SystemInfo.h"
 
 #include <cerrno>
@@ -97,26 +98,9 @@ bool SettingsStore::load() {
 }
 
 bool SettingsStore::save() {
-    const std::string temp = m_settingsFilePath + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
     const auto bytes = m_settings.toBytes();
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    const bool written = done == bytes.size() && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !written || ::rename(temp.c_str(), m_settingsFilePath.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return ReplaceFile(m_settingsFilePath,
+                       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 void SettingsStore::setAttachedImagePath(std::string_view path) {

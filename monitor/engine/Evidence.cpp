@@ -3,6 +3,7 @@
 
 #include "DetectionEngine.h"
 
+#include "platform/FileOps.h"
 #include "platform/FileProbes.h"
 
 #include <cerrno>
@@ -14,17 +15,6 @@
 namespace gardivo {
 
 namespace {
-
-bool makeDirectories(const std::string& path) {
-    std::string partial;
-    for (size_t pos = 0; pos != std::string::npos;) {
-        pos = path.find('/', pos + 1);
-        partial = path.substr(0, pos);
-        if (!partial.empty() && ::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-    }
-    return DirectoryExists(path);
-}
 
 void putLe16(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -59,7 +49,7 @@ size_t DetectionEngine::currentSlot() const {
 bool DetectionEngine::CreateEvidenceDirectory() {
     const std::tm t = m_clock.localTime();
     const std::string working = fieldText(m_settings.settings().WorkingDirectory);
-    makeDirectories(working); // it may well exist
+    MakeDirectories(working); // it may well exist
     char name[64];
     std::snprintf(name, sizeof name, "%d.%02d.%02d_%02d.%02d.%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
                   t.tm_hour, t.tm_min, t.tm_sec);
@@ -80,10 +70,10 @@ bool DetectionEngine::RecordEvent() {
     if (m_settings.evidenceDirectory().empty())
         CreateEvidenceDirectory();
     else if (!DirectoryExists(m_settings.evidenceDirectory()))
-        makeDirectories(m_settings.evidenceDirectory());
+        MakeDirectories(m_settings.evidenceDirectory());
     const std::string& dir = m_settings.evidenceDirectory();
     const std::tm t = m_clock.localTime();
-    char time[32], description[32], image[32];
+    char time[64], description[32], image[32];
     std::snprintf(time, sizeof time, "%d/%02d/%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
                   t.tm_hour, t.tm_min, t.tm_sec);
     std::snprintf(description, sizeof description, "Condition%03u", m_conditionCount);
