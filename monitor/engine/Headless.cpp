@@ -40,8 +40,6 @@ int VirtualTimers::runFor(DetectionEngine& engine, std::chrono::milliseconds dur
         engine.OnTimer(id);
         ++ticks;
     }
-    if (m_clock.elapsed() < end && m_timers.empty())
-        return ticks;
     if (m_clock.elapsed() < end)
         m_clock.advance(end - m_clock.elapsed());
     return ticks;

@@ -37,8 +37,8 @@ public:
     int period(int id) const;
     // Refuse to create timers from now on (to try the engine's failure path).
     void failNextTimers(bool fail) { m_fail = fail; }
-    // Advances the clock, firing due timers on the engine, for at most `duration` or until no
-    // timer is left. Returns the number of ticks fired.
+    // Advances the clock by `duration`, firing the timers that fall due on the engine in order.
+    // Returns the number of ticks fired.
     int runFor(DetectionEngine& engine, std::chrono::milliseconds duration);
 
 private:

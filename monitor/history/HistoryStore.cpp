@@ -48,9 +48,8 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
-constexpr const char* kSelectColumns =
-    "SELECT rowid, GroupName, Time, Remark, Description, ImagePath, VideoPath "
-    "FROM history";
+// Every column of a row, after its rowid.
+#define SELECT_ROWS "SELECT rowid, GroupName, Time, Remark, Description, ImagePath, VideoPath FROM history"
 
 } // namespace
 
@@ -143,9 +142,7 @@ int HistoryStore::FindRecord(const std::string& groupName, const std::string& de
                              HistoryRecord& record) {
     std::lock_guard lock(m_lock);
     Connection c(m_path);
-    Statement select(c.db(),
-                     "SELECT rowid, GroupName, Time, Remark, Description, ImagePath, VideoPath FROM history "
-                     "WHERE GroupName=? AND Description=?");
+    Statement select(c.db(), SELECT_ROWS " WHERE GroupName=? AND Description=?");
     select.bind(1, groupName).bind(2, description);
     int count = 0;
     int rc;
@@ -159,9 +156,7 @@ int HistoryStore::FindRecord(const std::string& groupName, const std::string& de
 int HistoryStore::DeleteRecords(const std::string& groupName, const std::string& description) {
     std::lock_guard lock(m_lock);
     Connection c(m_path);
-    Statement select(c.db(),
-                     "SELECT rowid, GroupName, Time, Remark, Description, ImagePath, VideoPath FROM history "
-                     "WHERE GroupName=?");
+    Statement select(c.db(), SELECT_ROWS " WHERE GroupName=?");
     select.bind(1, groupName);
     std::vector<std::pair<sqlite3_int64, HistoryRecord>> rows;
     int rc;
@@ -219,7 +214,7 @@ bool HistoryStore::PruneMissingGroups(const std::string& workingDirectory, std::
 std::vector<HistoryRecord> HistoryStore::allRecords() {
     std::lock_guard lock(m_lock);
     Connection c(m_path);
-    Statement select(c.db(), kSelectColumns);
+    Statement select(c.db(), SELECT_ROWS);
     std::vector<HistoryRecord> rows;
     while (select.step() == SQLITE_ROW)
         rows.push_back(select.record(1));
