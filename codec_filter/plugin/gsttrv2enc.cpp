@@ -163,19 +163,8 @@ static GstFlowReturn gst_trv2_enc_transform(GstBaseTransform* trans, GstBuffer* 
         return GST_BASE_TRANSFORM_FLOW_DROPPED;
     }
     gst_buffer_set_size(outbuf, size);
-    // Times, sync point, preroll and discontinuity as the input had them.
-    GST_BUFFER_PTS(outbuf) = GST_BUFFER_PTS(inbuf);
-    GST_BUFFER_DTS(outbuf) = GST_BUFFER_DTS(inbuf);
-    GST_BUFFER_DURATION(outbuf) = GST_BUFFER_DURATION(inbuf);
-    GST_BUFFER_OFFSET(outbuf) = GST_BUFFER_OFFSET(inbuf);
-    GST_BUFFER_OFFSET_END(outbuf) = GST_BUFFER_OFFSET_END(inbuf);
-    for (GstBufferFlags flag :
-         {GST_BUFFER_FLAG_DELTA_UNIT, GST_BUFFER_FLAG_DECODE_ONLY, GST_BUFFER_FLAG_DISCONT}) {
-        if (GST_BUFFER_FLAG_IS_SET(inbuf, flag))
-            GST_BUFFER_FLAG_SET(outbuf, flag);
-        else
-            GST_BUFFER_FLAG_UNSET(outbuf, flag);
-    }
+    // Times, sync point (no DELTA_UNIT), preroll (DECODE_ONLY) and discontinuity come over from
+    // the input with the rest of its metadata, copied by the base class.
     return GST_FLOW_OK;
 }
 
