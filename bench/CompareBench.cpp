@@ -4,9 +4,9 @@
 #include "RatioReport.h"
 #include "monitor/engine/DetectionEngine.h"
 #include "platform/RecordingReporter.h"
+#include "platform/tests/TempDir.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <random>
 
 using namespace gardivo;
@@ -73,25 +73,16 @@ struct WorstCase {
 };
 
 struct EngineFixture {
-    std::string dir;
-    RegistryStore registry;
+    gardivo::testing::TempDir dir;
+    RegistryStore registry{dir.file("registry")};
     RecordingReporter reporter;
     RecordingOverlayCanvas canvas;
-    std::unique_ptr<SettingsStore> store;
-    std::unique_ptr<DetectionEngine> engine;
-    EngineFixture() : dir(makeDir()), registry(dir + "/registry") {
-        store = std::make_unique<SettingsStore>(ProgramKind::Email, registry, reporter, dir + "/", dir);
-        engine = std::make_unique<DetectionEngine>(*store, canvas);
-        engine->SetVideoRect(0, 0, kWidth, kHeight);
-        engine->BuildActiveBlockMap();
-        engine->ComputeThresholds(); // sensitivity 90: luma 20, pixels 60, blocks 22
-    }
-    ~EngineFixture() { std::filesystem::remove_all(dir); }
-    static std::string makeDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "gardivo-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        return pattern;
+    SettingsStore store{ProgramKind::Email, registry, reporter, dir.dir(), dir.path()};
+    DetectionEngine engine{store, canvas};
+    EngineFixture() {
+        engine.SetVideoRect(0, 0, kWidth, kHeight);
+        engine.BuildActiveBlockMap();
+        engine.ComputeThresholds(); // sensitivity 90: luma 20, pixels 60, blocks 22
     }
 };
 
@@ -103,7 +94,7 @@ const WorstCase& frames() {
 void CompareFramesEngine(benchmark::State& state) {
     EngineFixture f;
     for (auto _ : state)
-        benchmark::DoNotOptimize(f.engine->CompareFrames(frames().p.data(), frames().q.data(), 20));
+        benchmark::DoNotOptimize(f.engine.CompareFrames(frames().p.data(), frames().q.data(), 20));
 }
 
 void CompareFramesReference(benchmark::State& state) {
@@ -123,12 +114,12 @@ int main(int argc, char** argv) {
     ReferenceDetector ref;
     bool same = true;
     for (int round = 0; round < 3; ++round) {
-        const bool a = f.engine->CompareFrames(frames().p.data(), frames().q.data(), 20);
+        const bool a = f.engine.CompareFrames(frames().p.data(), frames().q.data(), 20);
         const bool b = ref.compare(frames().p.data(), frames().q.data(), 20);
-        same &= a == b && f.engine->lastChangedBlocks() == ref.changed;
+        same &= a == b && f.engine.lastChangedBlocks() == ref.changed;
         for (int r = 0; r < 30; ++r)
             for (int c = 0; c < 40; ++c)
-                same &= f.engine->cell(c, r).counter == ref.counter[size_t(r * 40 + c)];
+                same &= f.engine.cell(c, r).counter == ref.counter[size_t(r * 40 + c)];
     }
     std::printf("kernel %s; identical counters and result: %s (changed blocks %u)\n",
                 simdLevelName(detectSimdLevel()), same ? "yes" : "NO", ref.changed);
