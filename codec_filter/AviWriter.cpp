@@ -117,8 +117,10 @@ bool AviWriter::open(const std::string& path, const AviVideoFormat& video,
             *error = path + ": " + std::strerror(errno);
         return false;
     }
-    if (video.rateNumerator == 0 || video.rateDenominator == 0)
-        m_video.rateNumerator = 25, m_video.rateDenominator = 1;
+    if (video.rateNumerator == 0 || video.rateDenominator == 0) {
+        m_video.rateNumerator = 25; // no rate known: the usual one
+        m_video.rateDenominator = 1;
+    }
 
     Bytes h;
     h.fourcc("RIFF").u32(0).fourcc("AVI ");
