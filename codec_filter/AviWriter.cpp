@@ -19,6 +19,7 @@ constexpr uint32_t kIndexChunkBytes = 24 + 16 * kSuperIndexEntries;
 // Little-endian building of header bytes.
 class Bytes {
 public:
+    Bytes() { data.reserve(256); }
     std::vector<uint8_t> data;
     size_t size() const { return data.size(); }
     Bytes& u8(uint8_t v) {
