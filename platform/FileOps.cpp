@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,24 @@ namespace gardivo {
 FileDescriptor::~FileDescriptor() {
     if (m_fd >= 0)
         ::close(m_fd);
+}
+
+FileLock::FileLock(const std::string& lockPath, bool exclusive) {
+    m_fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fd < 0)
+        return;
+    while (::flock(m_fd, exclusive ? LOCK_EX : LOCK_SH) != 0) {
+        if (errno != EINTR) {
+            ::close(m_fd);
+            m_fd = -1;
+            return;
+        }
+    }
+}
+
+FileLock::~FileLock() {
+    if (m_fd >= 0)
+        ::close(m_fd); // closing drops the lock
 }
 
 bool MakeDirectories(const std::string& path) {
@@ -24,36 +43,43 @@ bool MakeDirectories(const std::string& path) {
         if (!partial.empty() && ::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST)
             return false;
     }
-    return DirectoryExists(path);
+    return isDirectory(path);
 }
 
-bool ReplaceFile(const std::string& path, std::string_view contents, std::string* error) {
-    const auto fail = [&](const std::string& what, const std::string& temp) {
+bool ReplaceFile(const std::string& path, std::string_view contents, std::string* error, mode_t mode) {
+    std::string temp = path + ".tmp.XXXXXX";
+    const auto fail = [&](const std::string& what) {
         if (error)
             *error = what + ": " + std::strerror(errno);
+        const int saved = errno;
         ::unlink(temp.c_str());
+        errno = saved;
         return false;
     };
-    const std::string temp = path + ".tmp";
-    FileDescriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.get() < 0) {
         if (error)
-            *error = "cannot create " + temp + ": " + std::strerror(errno);
+            *error = "cannot create a temporary file beside " + path + ": " + std::strerror(errno);
         return false;
     }
+    if (::fchmod(fd.get(), mode) != 0)
+        return fail("cannot set the mode of " + temp);
     size_t done = 0;
     while (done < contents.size()) {
         const ssize_t n = ::write(fd.get(), contents.data() + done, contents.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return fail("cannot write " + temp, temp);
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return fail("cannot write " + temp);
+        }
         done += static_cast<size_t>(n);
     }
     if (::fsync(fd.get()) != 0 || ::close(fd.release()) != 0)
-        return fail("cannot flush " + temp, temp);
+        return fail("cannot flush " + temp);
     if (::rename(temp.c_str(), path.c_str()) != 0)
-        return fail("cannot replace " + path, temp);
+        return fail("cannot replace " + path);
     return true;
 }
 

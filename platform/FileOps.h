@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace gardivo {
 
@@ -23,11 +24,28 @@ private:
     int m_fd;
 };
 
+// An advisory lock on a lock file (created when missing), held for the object's life. The
+// programs of the suite take the same lock file before they rewrite a shared file, so two
+// writers never interleave.
+class FileLock {
+public:
+    FileLock(const std::string& lockPath, bool exclusive);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool ok() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
 // Creates the directory and any missing parents; true when it exists afterwards.
 bool MakeDirectories(const std::string& path);
 
-// Writes path + ".tmp", flushes it and renames it over path, so a reader sees the old file or the
-// new one, never a part of either. On failure the old file is left as it was.
-bool ReplaceFile(const std::string& path, std::string_view contents, std::string* error = nullptr);
+// Writes a temporary file of a name no other writer uses, flushes it and renames it over path,
+// so a reader sees the old file or the new one, never a part of either. On failure the old file
+// is left as it was. The new file gets the mode given.
+bool ReplaceFile(const std::string& path, std::string_view contents, std::string* error = nullptr,
+                 mode_t mode = 0644);
 
 } // namespace gardivo

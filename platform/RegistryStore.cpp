@@ -31,33 +31,6 @@ std::vector<uint8_t> textBytes(std::string_view text, size_t bufferBytes, size_t
     return data;
 }
 
-// RAII for a file descriptor holding a flock.
-class LockedFile {
-public:
-    LockedFile(const std::string& path, int operation) {
-        m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (m_fd < 0)
-            return;
-        while (::flock(m_fd, operation) != 0) {
-            if (errno != EINTR) {
-                ::close(m_fd);
-                m_fd = -1;
-                return;
-            }
-        }
-    }
-    ~LockedFile() {
-        if (m_fd >= 0)
-            ::close(m_fd); // closing drops the lock
-    }
-    LockedFile(const LockedFile&) = delete;
-    LockedFile& operator=(const LockedFile&) = delete;
-    bool ok() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
-
 void setError(std::string* error, const std::string& text) {
     if (error)
         *error = text;
@@ -130,12 +103,29 @@ std::string hexList(const std::vector<uint8_t>& data) {
     return out;
 }
 
+// A quoted string as REGEDIT writes it, with the line breaks and NULs the format cannot hold
+// written as \n, \r and \0.
 std::string quote(std::string_view s) {
     std::string out = "\"";
     for (char c : s) {
-        if (c == '"' || c == '\\')
+        switch (c) {
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\0':
+            out += "\\0";
+            break;
+        case '"':
+        case '\\':
             out += '\\';
-        out += c;
+            out += c;
+            break;
+        default:
+            out += c;
+        }
     }
     out += '"';
     return out;
@@ -151,7 +141,8 @@ size_t unquote(std::string_view text, std::string& out) {
         if (c == '\\') {
             if (i + 1 >= text.size())
                 return 0;
-            out += text[++i];
+            const char escaped = text[++i];
+            out += escaped == 'n' ? '\n' : escaped == 'r' ? '\r' : escaped == '0' ? '\0' : escaped;
         } else if (c == '"') {
             return i + 1;
         } else {
@@ -231,13 +222,18 @@ bool RegistryHive::keyExists(std::string_view keyPath) const {
     return it != m_keys.end() && it->first.compare(0, prefix.size(), prefix) == 0;
 }
 
-void RegistryHive::createKey(std::string_view keyPath) {
+bool RegistryHive::createKey(std::string_view keyPath) {
     const std::string path = normalizeKey(keyPath);
-    if (path.empty())
-        return;
+    // A key path stands alone on its header line: it cannot hold a line break or any other
+    // control character.
+    if (path.empty() || std::any_of(path.begin(), path.end(), [](char c) { return uint8_t(c) < 0x20; })) {
+        m_refused = true;
+        return false;
+    }
     auto& key = m_keys[fold(path)];
     if (key.path.empty())
         key.path = path;
+    return true;
 }
 
 void RegistryHive::deleteKey(std::string_view keyPath) {
@@ -249,15 +245,17 @@ void RegistryHive::deleteKey(std::string_view keyPath) {
         it = m_keys.erase(it);
 }
 
-void RegistryHive::setValue(std::string_view keyPath, std::string_view name, RegistryValue value) {
-    createKey(keyPath);
+bool RegistryHive::setValue(std::string_view keyPath, std::string_view name, RegistryValue value) {
+    if (!createKey(keyPath))
+        return false;
     auto it = m_keys.find(fold(normalizeKey(keyPath)));
     if (it == m_keys.end())
-        return;
+        return false;
     auto& slot = it->second.values[fold(name)];
     if (slot.first.empty())
         slot.first = std::string(name);
     slot.second = std::move(value);
+    return true;
 }
 
 std::optional<RegistryValue> RegistryHive::value(std::string_view keyPath, std::string_view name) const {
@@ -306,8 +304,10 @@ std::string RegistryHive::serialize(std::string_view rootName) const {
             } else if (value.type == RegType::Binary) {
                 out += "hex:" + hexList(value.data);
             } else {
-                out +=
-                    "hex(" + std::to_string(static_cast<uint32_t>(value.type)) + "):" + hexList(value.data);
+                // The type number is hexadecimal, as it is read back.
+                char type[16];
+                std::snprintf(type, sizeof type, "hex(%x):", static_cast<uint32_t>(value.type));
+                out += type + hexList(value.data);
             }
             out += '\n';
         }
@@ -317,6 +317,7 @@ std::string RegistryHive::serialize(std::string_view rootName) const {
 
 bool RegistryHive::parse(std::string_view text, std::string_view rootName) {
     m_keys.clear();
+    m_refused = false;
     size_t pos = 0;
     bool first = true;
     std::string currentKey;
@@ -345,9 +346,8 @@ bool RegistryHive::parse(std::string_view text, std::string_view rootName) {
             if (fold(path).compare(0, rootPrefix.size(), rootPrefix) != 0)
                 return false;
             currentKey = normalizeKey(std::string_view(path).substr(rootPrefix.size()));
-            if (currentKey.empty())
+            if (!createKey(currentKey))
                 return false;
-            createKey(currentKey);
             haveKey = true;
             continue;
         }
@@ -390,7 +390,7 @@ bool RegistryHive::parse(std::string_view text, std::string_view rootName) {
                 return false;
         } else if (rest.rfind("hex(", 0) == 0) {
             const size_t close = rest.find("):");
-            if (close == std::string_view::npos || close <= 4)
+            if (close == std::string_view::npos || close <= 4 || close > 12)
                 return false;
             uint32_t type = 0;
             for (char c : rest.substr(4, close - 4)) {
@@ -408,6 +408,10 @@ bool RegistryHive::parse(std::string_view text, std::string_view rootName) {
         setValue(currentKey, name, std::move(value));
     }
     return !first || text.empty();
+}
+
+bool RegistryHive::empty() const {
+    return m_keys.empty();
 }
 
 RegistryStore::RegistryStore(std::string directory) : m_directory(std::move(directory)) {}
@@ -433,7 +437,7 @@ bool RegistryStore::read(RegistryRoot root, RegistryHive& hive, std::string* err
     struct stat st {};
     if (::stat(m_directory.c_str(), &st) != 0)
         return errno == ENOENT; // nothing written yet
-    LockedFile lock(joinPath(m_directory, ".lock"), LOCK_SH);
+    FileLock lock(joinPath(m_directory, kLockName), false);
     std::string contents;
     bool missing = false;
     if (!readWholeFile(filePath(root), contents, missing)) {
@@ -450,7 +454,7 @@ bool RegistryStore::update(RegistryRoot root, const std::function<void(RegistryH
         setError(error, "cannot create " + m_directory + ": " + std::strerror(errno));
         return false;
     }
-    LockedFile lock(joinPath(m_directory, ".lock"), LOCK_EX);
+    FileLock lock(joinPath(m_directory, kLockName), true);
     if (!lock.ok()) {
         setError(error, "cannot lock " + m_directory + ": " + std::strerror(errno));
         return false;
@@ -462,9 +466,18 @@ bool RegistryStore::update(RegistryRoot root, const std::function<void(RegistryH
         return false;
     }
     RegistryHive hive;
-    hive.parse(contents, rootName(root));
+    // Rewriting a file that could not be read whole would drop what follows the damage.
+    if (!hive.parse(contents, rootName(root))) {
+        setError(error, filePath(root) + " is damaged; it is left as it is");
+        return false;
+    }
     change(hive);
-    return ReplaceFile(filePath(root), hive.serialize(rootName(root)), error);
+    if (hive.refused()) {
+        setError(error, "a key name holds a line break or another control character");
+        return false;
+    }
+    // The files hold the mail server's password: readable by their owner only.
+    return ReplaceFile(filePath(root), hive.serialize(rootName(root)), error, 0600);
 }
 
 bool RegistryStore::setValue(RegistryRoot root, std::string_view keyPath, std::string_view name,

@@ -40,11 +40,12 @@ struct RegistryValue {
 class RegistryHive {
 public:
     bool keyExists(std::string_view keyPath) const;
-    void createKey(std::string_view keyPath);
+    // False (and the hive marked refused) for a key path with a control character in it.
+    bool createKey(std::string_view keyPath);
     // Removes the key, its values and all its subkeys.
     void deleteKey(std::string_view keyPath);
     // Creates the key when it is missing.
-    void setValue(std::string_view keyPath, std::string_view name, RegistryValue value);
+    bool setValue(std::string_view keyPath, std::string_view name, RegistryValue value);
     std::optional<RegistryValue> value(std::string_view keyPath, std::string_view name) const;
     bool deleteValue(std::string_view keyPath, std::string_view name);
     std::vector<std::string> valueNames(std::string_view keyPath) const;
@@ -54,6 +55,9 @@ public:
     // Reads as much of the text as is valid: a bad or unfinished line ends the reading and keeps
     // what came before. Returns false when anything was dropped.
     bool parse(std::string_view text, std::string_view rootName);
+    bool empty() const;
+    // A change asked for a key path the file cannot hold; nothing of it was made.
+    bool refused() const { return m_refused; }
 
 private:
     struct Key {
@@ -65,6 +69,7 @@ private:
     static std::string normalizeKey(std::string_view keyPath);
 
     std::map<std::string, Key> m_keys; // lower-case path -> key
+    bool m_refused = false;
 };
 
 // A registry of our own: one REGEDIT4 file per root in one directory, shared by every program
@@ -72,6 +77,8 @@ private:
 // all under an exclusive lock, so programs writing at the same moment never lose a value.
 class RegistryStore {
 public:
+    static constexpr const char* kLockName = ".lock";
+
     explicit RegistryStore(std::string directory = defaultDirectory());
 
     // $TAVRIN_REGISTRY_DIR, else $XDG_CONFIG_HOME/Tavrin, else ~/.config/Tavrin.
@@ -81,7 +88,8 @@ public:
     const std::string& directory() const { return m_directory; }
     std::string filePath(RegistryRoot root) const;
 
-    // Applies several changes in one locked read-modify-write.
+    // Applies several changes in one locked read-modify-write. Fails, changing nothing, when the
+    // file is damaged or a change names a key the file cannot hold.
     bool update(RegistryRoot root, const std::function<void(RegistryHive&)>& change,
                 std::string* error = nullptr);
     // A consistent snapshot of one root; false when the directory cannot be reached or the

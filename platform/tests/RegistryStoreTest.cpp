@@ -1,9 +1,13 @@
 #include "platform/RegistryStore.h"
+#include "platform/FileProbes.h"
 #include "platform/SystemInfo.h"
 #include "platform/tests/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,14 +107,68 @@ TEST(RegistryStore, DamagedFilesAreReadAsFarAsTheyAreValid) {
     EXPECT_FALSE(store.queryValue(RegistryRoot::CurrentUser, "K", "three"));
     EXPECT_EQ(store.queryValue(RegistryRoot::CurrentUser, "K", "two")->text(), "2");
 
-    // Binary junk and a foreign header read as an empty registry, and writing still works.
+    // Binary junk and a foreign header read as an empty registry.
     std::vector<uint8_t> junk(4096);
     for (size_t i = 0; i < junk.size(); ++i)
         junk[i] = static_cast<uint8_t>(i * 131 + 7);
     writeBytes(store.filePath(RegistryRoot::CurrentUser), junk);
     EXPECT_FALSE(store.queryValue(RegistryRoot::CurrentUser, "K", "one"));
-    ASSERT_TRUE(store.setValue(RegistryRoot::CurrentUser, "K", "one", RegistryValue::dword(9)));
-    EXPECT_EQ(*store.queryValue(RegistryRoot::CurrentUser, "K", "one")->dwordValue(), 9u);
+}
+
+TEST(RegistryStore, ADamagedFileIsNeverRewritten) {
+    TempDir dir;
+    RegistryStore store(dir.path());
+    const std::string damaged = "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n\"one\"=dword:00000001\n\"two\"=bad\n"
+                                "\"WORKINGDIR\"=\"/opt/Gardivo/\"\n";
+    writeText(store.filePath(RegistryRoot::CurrentUser), damaged);
+    std::string error;
+    EXPECT_FALSE(store.setValue(RegistryRoot::CurrentUser, "K", "three", RegistryValue::dword(3), &error));
+    EXPECT_NE(error.find("damaged"), std::string::npos) << error;
+    EXPECT_EQ(readText(store.filePath(RegistryRoot::CurrentUser)), damaged);
+    EXPECT_FALSE(store.deleteKey(RegistryRoot::CurrentUser, "K"));
+    EXPECT_EQ(readText(store.filePath(RegistryRoot::CurrentUser)), damaged);
+    // The other root is a file of its own and still works.
+    EXPECT_TRUE(store.setValue(RegistryRoot::LocalMachine, "K", "three", RegistryValue::dword(3)));
+}
+
+TEST(RegistryStore, NamesWithLineBreaksAndUnusualTypesSurviveEverySave) {
+    TempDir dir;
+    RegistryStore store(dir.path());
+    ASSERT_TRUE(
+        store.setValue(RegistryRoot::CurrentUser, kKey, "WORKINGDIR", RegistryValue::string("/opt/")));
+    const std::string name = "two\nlines\r\0and \\ a \" quote";
+    ASSERT_TRUE(store.setValue(RegistryRoot::CurrentUser, kKey, name, RegistryValue::dword(7)));
+    const RegistryValue odd{static_cast<RegType>(11), {1, 2, 3, 4, 5, 6, 7, 8}};
+    ASSERT_TRUE(store.setValue(RegistryRoot::CurrentUser, kKey, "Qword", odd));
+    const RegistryValue multiLine{RegType::Sz, {'a', '\n', 'b', 0}};
+    ASSERT_TRUE(store.setValue(RegistryRoot::CurrentUser, kKey, "Text", multiLine));
+    for (int save = 0; save < 3; ++save) {
+        ASSERT_TRUE(store.setValue(RegistryRoot::CurrentUser, kKey, "Saves", RegistryValue::dword(save)));
+        EXPECT_EQ(store.queryValue(RegistryRoot::CurrentUser, kKey, name), RegistryValue::dword(7));
+        EXPECT_EQ(store.queryValue(RegistryRoot::CurrentUser, kKey, "Qword"), odd);
+        EXPECT_EQ(store.queryValue(RegistryRoot::CurrentUser, kKey, "Text"), multiLine);
+        EXPECT_EQ(store.queryValue(RegistryRoot::CurrentUser, kKey, "WORKINGDIR")->text(), "/opt/");
+    }
+    EXPECT_NE(readText(store.filePath(RegistryRoot::CurrentUser)).find("\"Qword\"=hex(b):01,02"),
+              std::string::npos);
+
+    // A key path cannot hold a line break: the change is refused whole and nothing is lost.
+    const std::string before = readText(store.filePath(RegistryRoot::CurrentUser));
+    std::string error;
+    EXPECT_FALSE(store.setValue(RegistryRoot::CurrentUser, "SOFTWARE\\Bad\nKey", "v", RegistryValue::dword(1),
+                                &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(readText(store.filePath(RegistryRoot::CurrentUser)), before);
+}
+
+TEST(RegistryStore, FilesAreForTheirOwnerOnly) {
+    TempDir dir;
+    RegistryStore store(dir.path());
+    ASSERT_TRUE(store.setValue(RegistryRoot::LocalMachine, "SOFTWARE\\Tavrin\\Gardivo\\Email", "Password",
+                               RegistryValue::binary({'c', '2', 'V', 'j'})));
+    struct stat st {};
+    ASSERT_EQ(::stat(store.filePath(RegistryRoot::LocalMachine).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(RegistryStore, TwoProcessesWritingAtOnceLoseNothing) {
@@ -175,6 +233,39 @@ TEST(SystemInfo, RootAndCountryFollowTheSystem) {
     EXPECT_EQ(intlProfileForLocale("C").iCountry, "0");
     EXPECT_EQ(intlProfileForLocale("C").sCountry, "");
     EXPECT_EQ(intlProfileForLocale("xx_ZZ").iCountry, "0");
+}
+
+} // namespace
+
+namespace {
+
+using gardivo::testing::TempDir;
+
+TEST(FileProbes, FollowTheirWindowsMeaning) {
+    TempDir dir;
+    // The directory test makes the directory and reports whether the name was taken; a plain
+    // file of the name counts, and a directory it made is removed again.
+    gardivo::testing::writeText(dir.file("plain"), "x");
+    EXPECT_TRUE(gardivo::DirectoryExists(dir.path()));
+    EXPECT_TRUE(gardivo::DirectoryExists(dir.file("plain")));
+    EXPECT_FALSE(gardivo::DirectoryExists(dir.file("missing")));
+    EXPECT_FALSE(gardivo::isDirectory(dir.file("missing")));
+    EXPECT_FALSE(gardivo::DirectoryExists(dir.file("missing/deeper")));
+    EXPECT_FALSE(gardivo::DirectoryExists(""));
+
+    // The file test opens the file: a directory is none, and neither is a name that cannot be
+    // opened for reading, such as a socket.
+    EXPECT_TRUE(gardivo::FileExists(dir.file("plain")));
+    EXPECT_FALSE(gardivo::FileExists(dir.path()));
+    EXPECT_FALSE(gardivo::FileExists(dir.file("missing")));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = dir.file("socket");
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_FALSE(gardivo::FileExists(socketPath));
+    ::close(fd);
 }
 
 } // namespace
