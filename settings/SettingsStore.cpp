@@ -12,8 +12,10 @@ namespace gardivo {
 
 namespace {
 
-std::string cut(std::string_view text, size_t bufferBytes) {
-    return std::string(text.substr(0, std::min(text.size(), bufferBytes - 1)));
+// A path is stored whole: the 260 bytes a Windows path fits in are the least a value holds, but
+// paths here may be longer, and a cut path names another file or none.
+RegistryValue pathValue(const std::string& path) {
+    return RegistryValue::multiString(path, std::max(SettingsStore::kPathBytes, path.size() + 2));
 }
 
 } // namespace
@@ -92,6 +94,12 @@ bool SettingsStore::load() {
     // detector with a 0 ms period, so it counts as no file.
     if (failed || got == 0)
         return false;
+    // No program writes a shorter record: the file is damaged. It is kept beside the settings
+    // file, where the next save does not overwrite it, and the defaults are used.
+    if (got < bytes.size()) {
+        ::rename(m_settingsFilePath.c_str(), (m_settingsFilePath + ".bad").c_str());
+        return false;
+    }
     m_settings = WatchdogSettings::fromBytes(bytes);
     m_defaulted = false;
     return true;
@@ -104,15 +112,15 @@ bool SettingsStore::save() {
 }
 
 void SettingsStore::setAttachedImagePath(std::string_view path) {
-    m_attachedImagePath = cut(path, kPathBytes);
+    m_attachedImagePath = path;
 }
 
 void SettingsStore::setAttachedVideoPath(std::string_view path) {
-    m_attachedVideoPath = cut(path, kPathBytes);
+    m_attachedVideoPath = path;
 }
 
 void SettingsStore::setEvidenceDirectory(std::string_view path) {
-    m_evidenceDirectory = cut(path, kPathBytes);
+    m_evidenceDirectory = path;
 }
 
 void SettingsStore::applyConnectorOverride() {
@@ -124,15 +132,13 @@ void SettingsStore::applyConnectorOverride() {
 bool SettingsStore::writeWorkingDirValue() {
     // Always under the machine root, whatever the system.
     return m_registry.setValue(RegistryRoot::LocalMachine, kKeyPath, "WORKINGDIR",
-                               RegistryValue::multiString(m_programDirectory, kPathBytes));
+                               pathValue(m_programDirectory));
 }
 
 bool SettingsStore::writeAttachedFiles() {
     const bool ok = m_registry.update(m_registryRoot, [&](RegistryHive& hive) {
-        hive.setValue(kKeyPath, "AttachedImageFileName",
-                      RegistryValue::multiString(m_attachedImagePath, kPathBytes));
-        hive.setValue(kKeyPath, "AttachedVideoFileName",
-                      RegistryValue::multiString(m_attachedVideoPath, kPathBytes));
+        hive.setValue(kKeyPath, "AttachedImageFileName", pathValue(m_attachedImagePath));
+        hive.setValue(kKeyPath, "AttachedVideoFileName", pathValue(m_attachedVideoPath));
     });
     if (!ok)
         m_reporter.show(

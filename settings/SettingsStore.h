@@ -50,8 +50,9 @@ public:
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
 
-    // Reads the file into the record. A short file is zero-padded, a longer one gives its first
-    // 1416 bytes; a missing or empty file gives false and leaves the record as it was.
+    // Reads the file into the record; a longer one gives its first 1416 bytes. A missing or empty
+    // file gives false and leaves the record as it was; so does a shorter one, which no program
+    // writes: it is renamed to "watchdog.cfg.bad" so that nothing of it is lost.
     bool load();
     // Replaces the file through a temporary file and a rename, so a crash or a full disk never
     // leaves a cut-off record behind.
@@ -81,7 +82,7 @@ public:
     int mode() const { return m_mode; }
     void setMode(int mode) { m_mode = mode; }
 
-    // Paths handed to email; each is kept within 259 characters like the record's fields.
+    // Paths handed to email, kept whole however long they are.
     const std::string& attachedImagePath() const { return m_attachedImagePath; }
     const std::string& attachedVideoPath() const { return m_attachedVideoPath; }
     void setAttachedImagePath(std::string_view path);

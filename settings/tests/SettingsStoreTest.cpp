@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <random>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace gardivo;
 using namespace gardivo::testing;
@@ -105,16 +109,19 @@ TEST_F(SettingsTest, ARecordWrittenByOneProgramIsReadUnchangedByTheOthers) {
 }
 
 TEST_F(SettingsTest, ShortLongEmptyAndGarbageFiles) {
-    // Short: what is there is used, the rest is zero.
+    // Short: no program writes one, so it is damaged. The defaults are used and the file is
+    // kept beside the settings, where the save at exit does not overwrite it.
     std::vector<uint8_t> shortFile(30, 0);
     shortFile[0] = 5;
     shortFile[4] = 'S';
     writeBytes(cfg(), shortFile);
-    auto store = open(ProgramKind::Email);
-    EXPECT_FALSE(store->isDefaulted());
-    EXPECT_EQ(store->settings().VideoStandard, 5);
-    EXPECT_EQ(fieldText(store->settings().VideoConnector), "S");
-    EXPECT_EQ(store->settings().Sensitivity, 0);
+    auto store = open(ProgramKind::Gardivo);
+    EXPECT_TRUE(store->isDefaulted());
+    EXPECT_EQ(store->settings().DetectInterval, 500);
+    EXPECT_EQ(store->settings().Sensitivity, 90);
+    store.reset(); // gardivo saves at exit
+    EXPECT_EQ(readBytes(cfg() + ".bad"), shortFile);
+    EXPECT_EQ(readBytes(cfg()).size(), 1416u);
 
     // Long: the first 1416 bytes.
     auto record = defaultSettings(ProgramKind::Wizard, m_home).toBytes();
@@ -152,11 +159,48 @@ TEST_F(SettingsTest, AFailedSaveLeavesTheOldFileWhole) {
     auto store = open(ProgramKind::Wizard);
     ASSERT_TRUE(store->save());
     const auto before = readBytes(cfg());
-    // The temporary file cannot be created: the save fails and the record on disk is intact.
-    std::filesystem::create_directory(cfg() + ".tmp");
-    store->settings().Sensitivity = 12;
-    EXPECT_FALSE(store->save());
+    // A disk that takes no more than 100 bytes: the save fails and the record on disk is intact.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{100, 100};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        store->settings().Sensitivity = 12;
+        ::_exit(store->save() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(readBytes(cfg()), before);
+    // No temporary file is left behind.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_program.path()), {}), 1);
+}
+
+TEST_F(SettingsTest, TwoProgramsSavingAtOnceBothSucceed) {
+    constexpr int kSaves = 200;
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = ::fork();
+        ASSERT_GE(children[c], 0);
+        if (children[c] == 0) {
+            auto store = open(c == 0 ? ProgramKind::Wizard : ProgramKind::Email);
+            int failures = 0;
+            for (int i = 0; i < kSaves; ++i) {
+                store->settings().Sensitivity = 1 + c;
+                failures += store->save() ? 0 : 1;
+            }
+            ::_exit(failures == 0 ? 0 : 1);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const auto record = readBytes(cfg());
+    ASSERT_EQ(record.size(), 1416u);
+    EXPECT_TRUE(intAt(record, 724) == 1 || intAt(record, 724) == 2);
 }
 
 TEST_F(SettingsTest, RegistryConnectorWinsOverTheFile) {
@@ -203,6 +247,15 @@ TEST_F(SettingsTest, AttachedFilesAreHandedToEmail) {
             ->text(),
         "");
     EXPECT_TRUE(m_reporter.messages().empty());
+
+    // Paths here can be longer than the 260 bytes of a Windows path: they are kept whole.
+    const std::string deep = "/home/guard/" + std::string(240, 'd') + "/2026.12.07_10.00.00/error001.bmp";
+    store->setAttachedImagePath(deep);
+    ASSERT_TRUE(store->writeAttachedFiles());
+    EXPECT_EQ(
+        m_registry.queryValue(RegistryRoot::CurrentUser, SettingsStore::kKeyPath, "AttachedImageFileName")
+            ->text(),
+        deep);
 }
 
 TEST_F(SettingsTest, AttachedFilesWithoutARegistrySayEmailFails) {
