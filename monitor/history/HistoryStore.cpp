@@ -3,8 +3,12 @@
 #include "platform/FileProbes.h"
 #include "platform/ProgramDirectory.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace gardivo {
@@ -96,6 +100,8 @@ private:
     bool m_committed = false;
 };
 
+std::mutex HistoryStore::s_lock;
+
 HistoryStore::HistoryStore(const std::string& programDirectory)
     : m_path(joinPath(programDirectory, kFileName)) {}
 
@@ -110,7 +116,7 @@ std::string HistoryStore::pageConnectionString() const {
 }
 
 bool HistoryStore::AddRecord(const std::string& groupName, const HistoryRecord& record) {
-    std::lock_guard lock(m_lock);
+    std::lock_guard lock(s_lock);
     Connection c(m_path);
     Statement insert(c.db(),
                      "INSERT INTO history (GroupName, Time, Remark, Description, ImagePath, VideoPath) "
@@ -122,7 +128,7 @@ bool HistoryStore::AddRecord(const std::string& groupName, const HistoryRecord& 
 
 bool HistoryStore::UpdateRecord(const std::string& groupName, const std::string& description,
                                 const HistoryRecord& record) {
-    std::lock_guard lock(m_lock);
+    std::lock_guard lock(s_lock);
     Connection c(m_path);
     Statement select(c.db(), "SELECT rowid FROM history WHERE GroupName=? AND Description=?");
     select.bind(1, groupName).bind(2, description);
@@ -140,7 +146,7 @@ bool HistoryStore::UpdateRecord(const std::string& groupName, const std::string&
 
 int HistoryStore::FindRecord(const std::string& groupName, const std::string& description,
                              HistoryRecord& record) {
-    std::lock_guard lock(m_lock);
+    std::lock_guard lock(s_lock);
     Connection c(m_path);
     Statement select(c.db(), SELECT_ROWS " WHERE GroupName=? AND Description=?");
     select.bind(1, groupName).bind(2, description);
@@ -153,8 +159,55 @@ int HistoryStore::FindRecord(const std::string& groupName, const std::string& de
     return rc == SQLITE_DONE ? count : 0;
 }
 
-int HistoryStore::DeleteRecords(const std::string& groupName, const std::string& description) {
-    std::lock_guard lock(m_lock);
+namespace {
+
+std::string canonical(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return {};
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
+}
+
+std::string baseName(std::string_view path) {
+    const auto slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// The resolved directory of a group, when it lies directly inside the working directory.
+std::string groupDirectory(const std::string& root, const std::string& group) {
+    if (root.empty() || group.empty() || group == "." || group == ".." ||
+        group.find('/') != std::string::npos)
+        return {};
+    const std::string dir = canonical(joinPath(root, group));
+    return !dir.empty() && parentDirectory(dir) == root + "/" ? dir : std::string();
+}
+
+// Removes a row's file when it is a plain file directly inside the group's directory; otherwise,
+// when it names something that exists, it is noted as left alone.
+void removeEvidenceFile(const std::string& path, const std::string& groupDir, DeleteOutcome& outcome) {
+    if (path.empty())
+        return;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return; // nothing there to remove
+    const std::string resolved = canonical(path);
+    struct stat target {};
+    if (!groupDir.empty() && !resolved.empty() && parentDirectory(resolved) == groupDir + "/" &&
+        ::lstat(resolved.c_str(), &target) == 0 && S_ISREG(target.st_mode)) {
+        ::unlink(resolved.c_str());
+        return;
+    }
+    outcome.filesLeft.push_back(path);
+}
+
+} // namespace
+
+DeleteOutcome HistoryStore::DeleteRecords(const std::string& workingDirectory, const std::string& groupName,
+                                          const std::string& description) {
+    std::lock_guard lock(s_lock);
+    DeleteOutcome outcome;
     Connection c(m_path);
     Statement select(c.db(), SELECT_ROWS " WHERE GroupName=?");
     select.bind(1, groupName);
@@ -163,56 +216,76 @@ int HistoryStore::DeleteRecords(const std::string& groupName, const std::string&
     while ((rc = select.step()) == SQLITE_ROW)
         rows.emplace_back(select.integer(0), select.record(1));
     if (rc != SQLITE_DONE)
-        return 0;
-    const int count = static_cast<int>(rows.size());
-    int remaining = count;
+        return outcome;
+    outcome.rowsFound = static_cast<int>(rows.size());
+    const std::string root = canonical(workingDirectory);
+    const std::string groupDir = groupDirectory(root, groupName);
+    int remaining = outcome.rowsFound;
     for (const auto& [rowid, row] : rows) {
         if (!description.empty() && row.Description != description)
             continue;
-        ::unlink(row.ImagePath.c_str()); // failures (an empty name among them) are ignored
-        ::unlink(row.VideoPath.c_str());
-        if (remaining == 1) {
-            // The group's last row: its directory goes too, when nothing else is left in it.
-            const std::string dir = parentDirectory(row.ImagePath);
-            if (!dir.empty())
-                ::rmdir(dir.c_str());
-        }
         Statement erase(c.db(), "DELETE FROM history WHERE rowid=?");
         erase.bind(1, rowid);
         if (erase.step() != SQLITE_DONE)
             break;
+        removeEvidenceFile(row.ImagePath, groupDir, outcome);
+        removeEvidenceFile(row.VideoPath, groupDir, outcome);
         --remaining;
+        ++outcome.rowsDeleted;
         if (!description.empty())
-            break;
+            break; // one condition: the first row of that description
     }
-    c.commit();
-    return count;
+    outcome.ok = c.commit();
+    if (!outcome.ok) {
+        outcome.rowsDeleted = 0;
+        remaining = outcome.rowsFound;
+    }
+    outcome.rowsLeft = remaining;
+    // The group's last row takes its directory with it, when nothing else is left in it.
+    if (outcome.ok && remaining == 0 && !groupDir.empty())
+        ::rmdir(groupDir.c_str());
+    return outcome;
 }
 
-bool HistoryStore::PruneMissingGroups(const std::string& workingDirectory, std::string& lastRemovedGroup) {
-    std::lock_guard lock(m_lock);
+bool HistoryStore::PruneMissingGroups(const std::string& workingDirectory,
+                                      std::vector<std::string>& removedGroups) {
+    std::lock_guard lock(s_lock);
+    if (!isDirectory(workingDirectory))
+        return false;
     Connection c(m_path);
-    Statement select(c.db(), "SELECT rowid, GroupName FROM history");
-    std::vector<std::pair<sqlite3_int64, std::string>> rows;
+    Statement select(c.db(), "SELECT rowid, GroupName, ImagePath FROM history");
+    struct Row {
+        sqlite3_int64 rowid;
+        std::string group;
+        std::string image;
+    };
+    std::vector<Row> rows;
     int rc;
     while ((rc = select.step()) == SQLITE_ROW)
-        rows.emplace_back(select.integer(0), select.text(1));
+        rows.push_back({select.integer(0), select.text(1), select.text(2)});
     if (rc != SQLITE_DONE)
         return false;
-    for (const auto& [rowid, group] : rows) {
-        if (DirectoryExists(joinPath(workingDirectory, group)))
+    std::vector<std::string> removed;
+    for (const auto& row : rows) {
+        const std::string evidence =
+            row.image.empty() ? joinPath(workingDirectory, row.group) : parentDirectory(row.image);
+        if (DirectoryExists(evidence))
             continue;
-        lastRemovedGroup = group;
         Statement erase(c.db(), "DELETE FROM history WHERE rowid=?");
-        erase.bind(1, rowid);
+        erase.bind(1, row.rowid);
         if (erase.step() != SQLITE_DONE)
             return false;
+        if (std::find(removed.begin(), removed.end(), row.group) == removed.end())
+            removed.push_back(row.group);
     }
-    return c.commit();
+    if (!c.commit())
+        return false;
+    removedGroups.insert(removedGroups.end(), removed.begin(), removed.end());
+    return true;
 }
 
 std::vector<HistoryRecord> HistoryStore::allRecords() {
-    std::lock_guard lock(m_lock);
+    std::lock_guard lock(s_lock);
     Connection c(m_path);
     Statement select(c.db(), SELECT_ROWS);
     std::vector<HistoryRecord> rows;

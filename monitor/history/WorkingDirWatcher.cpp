@@ -1,6 +1,6 @@
 #include "WorkingDirWatcher.h"
 
-#include "monitor/engine/WindowMessages.h"
+#include "monitor/messages/WindowMessages.h"
 #include "platform/ProgramDirectory.h"
 
 #include <dirent.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "monitor/engine/EngineServices.h"
+#include "monitor/messages/MessageSink.h"
 #include "platform/Reporter.h"
 
 #include <atomic>

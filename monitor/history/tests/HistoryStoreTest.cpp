@@ -1,12 +1,13 @@
 #include "monitor/history/HistoryStore.h"
 #include "monitor/engine/Headless.h"
-#include "monitor/engine/WindowMessages.h"
 #include "monitor/history/WorkingDirWatcher.h"
+#include "monitor/messages/WindowMessages.h"
 #include "platform/RecordingReporter.h"
 #include "platform/tests/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <sqlite3.h>
 #include <thread>
@@ -92,7 +93,7 @@ TEST_F(HistoryTest, ValuesFromPagesAreDataNeverSql) {
     const std::string hostile = "x' OR '1'='1";
     addGroup("G", 2);
     EXPECT_TRUE(m_store.AddRecord(hostile, HistoryRecord{hostile, "t", "", "Condition001", "", ""}));
-    EXPECT_EQ(m_store.DeleteRecords(hostile, ""), 1);
+    EXPECT_EQ(m_store.DeleteRecords(m_work.path(), hostile, "").rowsFound, 1);
     EXPECT_EQ(m_store.allRecords().size(), 2u); // the other group is untouched
     HistoryRecord r;
     EXPECT_EQ(m_store.FindRecord("G", "Condition001' --", r), 0);
@@ -101,7 +102,12 @@ TEST_F(HistoryTest, ValuesFromPagesAreDataNeverSql) {
 TEST_F(HistoryTest, DeletingAGroupTakesItsRowsFilesAndEmptyDirectory) {
     const std::string dir = addGroup("2026.12.07_10.00.00", 3);
     addGroup("2026.12.07_11.00.00", 1);
-    EXPECT_EQ(m_store.DeleteRecords("2026.12.07_10.00.00", ""), 3);
+    const auto outcome = m_store.DeleteRecords(m_work.path(), "2026.12.07_10.00.00", "");
+    EXPECT_TRUE(outcome.ok);
+    EXPECT_EQ(outcome.rowsFound, 3);
+    EXPECT_EQ(outcome.rowsDeleted, 3);
+    EXPECT_EQ(outcome.rowsLeft, 0);
+    EXPECT_TRUE(outcome.filesLeft.empty());
     EXPECT_FALSE(fs::exists(dir));
     ASSERT_EQ(m_store.allRecords().size(), 1u);
     EXPECT_EQ(m_store.allRecords()[0].GroupName, "2026.12.07_11.00.00");
@@ -109,36 +115,107 @@ TEST_F(HistoryTest, DeletingAGroupTakesItsRowsFilesAndEmptyDirectory) {
     // A directory that still holds something else stays.
     const std::string kept = addGroup("2026.12.07_12.00.00", 2);
     writeText(kept + "/manual001.bmp", "BM");
-    EXPECT_EQ(m_store.DeleteRecords("2026.12.07_12.00.00", ""), 2);
+    EXPECT_EQ(m_store.DeleteRecords(m_work.path(), "2026.12.07_12.00.00", "").rowsDeleted, 2);
     EXPECT_TRUE(fs::exists(kept + "/manual001.bmp"));
     EXPECT_FALSE(fs::exists(kept + "/error001.bmp"));
 }
 
-TEST_F(HistoryTest, DeletingOneConditionTakesOnlyItsRowAndFiles) {
+TEST_F(HistoryTest, DeletingOneConditionTakesOnlyTheFirstRowOfItsDescription) {
     const std::string dir = addGroup("G", 3);
-    EXPECT_EQ(m_store.DeleteRecords("G", "Condition002"), 3);
+    auto outcome = m_store.DeleteRecords(m_work.path(), "G", "Condition002");
+    EXPECT_EQ(outcome.rowsFound, 3);
+    EXPECT_EQ(outcome.rowsLeft, 2);
     EXPECT_FALSE(fs::exists(dir + "/error002.bmp"));
     EXPECT_TRUE(fs::exists(dir + "/error001.bmp"));
     EXPECT_TRUE(fs::exists(dir + "/error003.avi"));
     EXPECT_EQ(m_store.allRecords().size(), 2u);
+
+    // Two rows sharing a description (an edited database): only the first goes, with its files.
+    writeText(dir + "/twin.bmp", "BM");
+    m_store.AddRecord("G", HistoryRecord{"G", "t", "", "Condition001", dir + "/twin.bmp", ""});
+    outcome = m_store.DeleteRecords(m_work.path(), "G", "Condition001");
+    EXPECT_EQ(outcome.rowsDeleted, 1);
+    EXPECT_EQ(outcome.rowsLeft, 2);
+    EXPECT_FALSE(fs::exists(dir + "/error001.bmp"));
+    EXPECT_TRUE(fs::exists(dir + "/twin.bmp"));
+    HistoryRecord twin;
+    EXPECT_EQ(m_store.FindRecord("G", "Condition001", twin), 1);
+    EXPECT_EQ(twin.ImagePath, dir + "/twin.bmp");
+
     // The group's last row takes the emptied directory with it.
-    EXPECT_EQ(m_store.DeleteRecords("G", "Condition001"), 2);
-    EXPECT_EQ(m_store.DeleteRecords("G", "Condition003"), 1);
+    EXPECT_EQ(m_store.DeleteRecords(m_work.path(), "G", "Condition001").rowsLeft, 1);
+    fs::remove(dir + "/twin.bmp");
+    outcome = m_store.DeleteRecords(m_work.path(), "G", "Condition003");
+    EXPECT_EQ(outcome.rowsLeft, 0);
     EXPECT_FALSE(fs::exists(dir));
-    EXPECT_EQ(m_store.DeleteRecords("G", ""), 0);
+    outcome = m_store.DeleteRecords(m_work.path(), "G", "");
+    EXPECT_TRUE(outcome.ok);
+    EXPECT_EQ(outcome.rowsFound, 0);
+    EXPECT_EQ(outcome.rowsDeleted, 0);
+}
+
+TEST_F(HistoryTest, OnlyFilesOfTheGroupInsideTheWorkingDirectoryAreDeleted) {
+    TempDir outside;
+    const std::string victim = outside.file("precious.txt");
+    writeText(victim, "keep me");
+    const std::string dir = addGroup("G", 1);
+    fs::create_directories(m_work.file("Other"));
+    writeText(m_work.file("Other/error009.bmp"), "BM");
+    fs::create_symlink(victim, dir + "/link.bmp");
+    const std::vector<HistoryRecord> rows = {
+        {"G", "t", "", "Condition002", victim, ""}, // absolute, outside
+        {"G", "t", "", "Condition003",
+         dir + "/../../" + fs::path(outside.path()).filename().string() + "/precious.txt", ""}, // climbs out
+        {"G", "t", "", "Condition004", dir + "/link.bmp", ""},                  // a link leading out
+        {"G", "t", "", "Condition005", m_work.file("Other/error009.bmp"), dir}, // another group; a directory
+    };
+    for (const auto& r : rows)
+        ASSERT_TRUE(m_store.AddRecord("G", r));
+    const auto outcome = m_store.DeleteRecords(m_work.path(), "G", "");
+    EXPECT_TRUE(outcome.ok);
+    EXPECT_EQ(outcome.rowsDeleted, 5);
+    EXPECT_EQ(readText(victim), "keep me");
+    EXPECT_TRUE(fs::exists(m_work.file("Other/error009.bmp")));
+    EXPECT_FALSE(fs::exists(dir + "/error001.bmp"));
+    EXPECT_EQ(outcome.filesLeft,
+              (std::vector<std::string>{rows[0].ImagePath, rows[1].ImagePath, rows[2].ImagePath,
+                                        rows[3].ImagePath, rows[3].VideoPath}));
+    EXPECT_TRUE(m_store.allRecords().empty());
+
+    // A group name that points out of the working directory deletes nothing but its rows.
+    writeText(outside.file("error001.bmp"), "BM");
+    m_store.AddRecord("..", HistoryRecord{"..", "t", "", "Condition001", outside.file("error001.bmp"), ""});
+    EXPECT_EQ(m_store.DeleteRecords(m_work.path(), "..", "").rowsDeleted, 1);
+    EXPECT_TRUE(fs::exists(outside.file("error001.bmp")));
+    EXPECT_TRUE(fs::exists(m_work.path()));
 }
 
 TEST_F(HistoryTest, PruningDropsGroupsWhoseDirectoryIsGone) {
     addGroup("2026.12.07_10.00.00", 2);
     const std::string gone = addGroup("2026.12.07_11.00.00", 1);
+    const std::string alsoGone = addGroup("2026.12.07_12.00.00", 2);
     fs::remove_all(gone);
-    std::string last = "untouched";
-    EXPECT_TRUE(m_store.PruneMissingGroups(m_work.path(), last));
-    EXPECT_EQ(last, "2026.12.07_11.00.00");
-    EXPECT_EQ(m_store.allRecords().size(), 2u);
-    last = "untouched";
-    EXPECT_TRUE(m_store.PruneMissingGroups(m_work.path(), last));
-    EXPECT_EQ(last, "untouched");
+    fs::remove_all(alsoGone);
+    // A row of a working directory used earlier is judged by its picture's directory.
+    TempDir earlier;
+    fs::create_directories(earlier.file("2025.01.01_08.00.00"));
+    m_store.AddRecord("2025.01.01_08.00.00",
+                      HistoryRecord{"2025.01.01_08.00.00", "t", "", "Condition001",
+                                    earlier.file("2025.01.01_08.00.00/error001.bmp"), ""});
+    std::vector<std::string> removed;
+    EXPECT_TRUE(m_store.PruneMissingGroups(m_work.path(), removed));
+    EXPECT_EQ(removed, (std::vector<std::string>{"2026.12.07_11.00.00", "2026.12.07_12.00.00"}));
+    EXPECT_EQ(m_store.allRecords().size(), 3u);
+    removed.clear();
+    EXPECT_TRUE(m_store.PruneMissingGroups(m_work.path(), removed));
+    EXPECT_TRUE(removed.empty());
+
+    // With the working directory itself gone (an unmounted disk), nothing is pruned.
+    TempDir unmounted;
+    const std::string missing = unmounted.file("not-mounted");
+    EXPECT_FALSE(m_store.PruneMissingGroups(missing, removed));
+    EXPECT_EQ(m_store.allRecords().size(), 3u);
+    EXPECT_FALSE(fs::exists(missing));
 }
 
 TEST_F(HistoryTest, ABusyDatabaseIsWaitedForAndAnUnusableOneFailsQuietly) {
@@ -162,14 +239,33 @@ TEST_F(HistoryTest, ABusyDatabaseIsWaitedForAndAnUnusableOneFailsQuietly) {
     HistoryRecord r;
     EXPECT_FALSE(garbage.AddRecord("G", r));
     EXPECT_EQ(garbage.FindRecord("G", "", r), 0);
-    EXPECT_EQ(garbage.DeleteRecords("G", ""), 0);
-    std::string last;
-    EXPECT_FALSE(garbage.PruneMissingGroups(broken.path(), last));
+    const auto outcome = garbage.DeleteRecords(broken.path(), "G", "");
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.rowsFound, 0);
+    std::vector<std::string> removed;
+    EXPECT_FALSE(garbage.PruneMissingGroups(broken.path(), removed));
 }
 
-TEST_F(HistoryTest, ThePageGetsTheConnectionText) {
-    EXPECT_EQ(m_store.pageConnectionString(),
-              "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + m_program.dir() + "watchdog.mdb");
+TEST_F(HistoryTest, StoresOfOneProcessShareOneLock) {
+    // The windows and the engine thread each hold a store; the history lock serialises them all.
+    HistoryStore second(m_program.dir());
+    std::atomic<bool> added{false};
+    std::unique_lock held(HistoryStore::historyLock());
+    std::thread writer([&] {
+        second.AddRecord("B", HistoryRecord{"B", "t", "", "Condition001", "", ""});
+        added = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_FALSE(added);
+    held.unlock();
+    writer.join();
+    EXPECT_TRUE(added);
+    EXPECT_EQ(m_store.allRecords().size(), 1u);
+}
+
+TEST(HistoryPage, GetsTheJetConnectionTextWithTheDatabasePath) {
+    EXPECT_EQ(HistoryStore("/opt/gardivo/").pageConnectionString(),
+              "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/opt/gardivo/watchdog.mdb");
 }
 
 // Waits up to a second for the sink to have n entries.
