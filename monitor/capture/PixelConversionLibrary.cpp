@@ -27,19 +27,6 @@ PixelConversionLibrary::~PixelConversionLibrary() {
         ::dlclose(m_handle);
 }
 
-GardivoBitmapInfoHeader PixelConversionLibrary::bitmapHeader(int width, int height) {
-    GardivoBitmapInfoHeader h{};
-    h.biSize = 40;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = 24;
-    h.biCompression = 0; // BI_RGB
-    const uint32_t stride = static_cast<uint32_t>(((24 * width + 31) & ~31) / 8);
-    h.biSizeImage = stride * static_cast<uint32_t>(height);
-    return h;
-}
-
 bool PixelConversionLibrary::convertToRgb(const GardivoBitmapInfoHeader& header, uint8_t* destination,
                                           const uint8_t* source) const {
     if (!m_convertToRgb)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "deinterlace/deinterlace.h"
+#include "monitor/engine/EngineServices.h"
 
 #include <cstdint>
 #include <string>
@@ -10,23 +10,24 @@ namespace gardivo {
 // The pixel conversion module, loaded by name from the program directory. Without the module, or
 // with one that lacks "ConvertToRGB", nothing can be turned into a bitmap and the detector does
 // not count frames.
-class PixelConversionLibrary {
+class PixelConversionLibrary final : public PixelConverter {
 public:
     static constexpr const char* kFileName = "libdeinterlace.so";
 
     explicit PixelConversionLibrary(const std::string& programDirectory);
-    ~PixelConversionLibrary();
+    ~PixelConversionLibrary() override;
     PixelConversionLibrary(const PixelConversionLibrary&) = delete;
     PixelConversionLibrary& operator=(const PixelConversionLibrary&) = delete;
 
-    bool isLoaded() const { return m_convertToRgb != nullptr; }
+    bool isLoaded() const override { return m_convertToRgb != nullptr; }
     const std::string& path() const { return m_path; }
 
     // Fills a bitmap header for a width x height 24-bit picture, image size included.
-    static GardivoBitmapInfoHeader bitmapHeader(int width, int height);
-    // Converts a UYVY picture into bottom-up BGR rows for the header; false without the module.
+    static GardivoBitmapInfoHeader bitmapHeader(int width, int height) {
+        return bitmapHeaderFor(width, height);
+    }
     bool convertToRgb(const GardivoBitmapInfoHeader& header, uint8_t* destination,
-                      const uint8_t* source) const;
+                      const uint8_t* source) const override;
 
 private:
     using ConvertFunction = int (*)(const GardivoBitmapInfoHeader*, void*, const void*);

@@ -3,10 +3,12 @@
 // directory, and reports what happened: ticks, conditions, modes, evidence files and history rows.
 // It stands in for the windowed program until the capture pipeline and the windows exist.
 
+#include "monitor/capture/PixelConversionLibrary.h"
 #include "monitor/capture/WarningSound.h"
 #include "monitor/engine/Headless.h"
 #include "monitor/engine/SyntheticScene.h"
-#include "monitor/engine/WindowMessages.h"
+#include "monitor/messages/WindowMessages.h"
+#include "monitor/shell/CompanionLauncher.h"
 #include "platform/ProgramDirectory.h"
 
 #include <algorithm>
@@ -76,7 +78,9 @@ int main(int argc, char** argv) {
     gardivo::GstSoundPlayer sound; // the siren sounds until watching stops for good
     gardivo::CompanionLauncher companions(store, reporter);
     gardivo::RecordingOverlayCanvas canvas;
-    gardivo::DetectionEngine engine(store, canvas, {&sink, &timers, &clock, &recorder, &sound, &companions});
+    gardivo::PixelConversionLibrary converter(store.programDirectory());
+    gardivo::DetectionEngine engine(store, canvas,
+                                    {&sink, &timers, &clock, &recorder, &sound, &companions, &converter});
     gardivo::SyntheticScene scene(320, 240);
     engine.setFrameSource(&scene);
 
@@ -88,7 +92,7 @@ int main(int argc, char** argv) {
                 engine.history().databasePath().c_str());
     if (!engine.hasConversionLibrary())
         std::printf("no conversion module at %s: no frame is counted, nothing is compared\n",
-                    engine.conversionLibrary().path().c_str());
+                    converter.path().c_str());
 
     engine.SetVideoRect(0, 0, 320, 240);
     engine.StartCommand();

@@ -2,7 +2,8 @@
 // and when it stops by itself.
 
 #include "DetectionEngine.h"
-#include "WindowMessages.h"
+#include "monitor/messages/WindowMessages.h"
+#include "settings/SettingsLimits.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -24,10 +25,6 @@ std::tm SystemClock::localTime() {
     return t;
 }
 
-void SystemClock::sleep(std::chrono::milliseconds duration) {
-    std::this_thread::sleep_for(duration);
-}
-
 void DetectionEngine::showError(const char* text) {
     m_settings.reporter().show({text, Reporter::kCaption, MessageIcon::Error, MessageButtons::Ok, true});
 }
@@ -37,8 +34,8 @@ void DetectionEngine::postModeChanged() {
         m_services.sink->postMessage(kControlPanel, WM_APP_MODE_CHANGED, 0, 0);
 }
 
-void DetectionEngine::postNewRecord() {
-    if (!m_services.sink || m_settings.settings().WindowStyle == 2)
+void DetectionEngine::postNewRecord(bool evenInTray) {
+    if (!m_services.sink || (m_settings.settings().WindowStyle == 2 && !evenInTray))
         return;
     m_services.sink->postMessage(m_services.sink->windowExists(kHistory) ? kHistory : kControlPanel,
                                  WM_APP_NEW_RECORD, 0, 0);
@@ -57,10 +54,14 @@ void DetectionEngine::OnTimer(int id) {
         TracingTick();
 }
 
+bool DetectionEngine::waitOnEngineThread(std::chrono::milliseconds duration) {
+    return m_clock.sleep(duration, m_waitInterrupt);
+}
+
 void DetectionEngine::StartCommand(bool fromMenu) {
     if (m_settings.mode() != StandBy)
         return;
-    const int delay_s = m_settings.settings().StartDelay;
+    const int delay_s = limits::StartDelay.clamp(m_settings.settings().StartDelay);
     if (delay_s > 0) {
         char text[96];
         std::snprintf(text, sizeof text,
@@ -68,14 +69,19 @@ void DetectionEngine::StartCommand(bool fromMenu) {
                                : "Please wait, Gardivo will start %d seconds later...",
                       delay_s);
         DrawStatusLabel(text, kYellow, 12, 0, m_frameHeight - 20, 300);
-        m_clock.sleep(std::chrono::seconds(delay_s));
+        const bool waited = waitOnEngineThread(std::chrono::seconds(delay_s));
         fillVideoRect(kKeyColour);
+        // A Stop, or the end of the program, came during the delay: watching does not start.
+        if (!waited)
+            return;
     }
     StartWatching();
     postModeChanged();
 }
 
 void DetectionEngine::StopCommand() {
+    // The Stop has reached the engine thread: later waits run their full length again.
+    m_waitInterrupt.clear();
     if (m_settings.mode() == WatchDog) {
         StopWatching(false);
         m_settings.setMode(StandBy);
@@ -88,11 +94,16 @@ void DetectionEngine::StopCommand() {
 void DetectionEngine::StartWatching() {
     if (m_settings.settings().WindowStyle == 2 && m_services.sink)
         m_services.sink->minimizeToTray();
+    // Every watch starts from a fresh reference. A watch stopped with tracing configured keeps
+    // its frame count, and comparing the first frame of a new watch against the old reference
+    // raised false alarms.
+    m_frameCount = 0;
     BuildActiveBlockMap();
     DetectionTick();
     ComputeThresholds();
     if (m_services.timers &&
-        m_services.timers->setTimer(kDetectionTimer, m_settings.settings().DetectInterval))
+        m_services.timers->setTimer(kDetectionTimer,
+                                    limits::DetectInterval.clamp(m_settings.settings().DetectInterval)))
         m_settings.setMode(WatchDog);
     else
         RaiseAlarm(kTimerAlarmCode);
@@ -118,11 +129,24 @@ void DetectionEngine::StopWatching(bool final) {
 
 void DetectionEngine::rearmDetection() {
     if (!m_services.timers ||
-        !m_services.timers->setTimer(kDetectionTimer, m_settings.settings().DetectInterval))
+        !m_services.timers->setTimer(kDetectionTimer,
+                                     limits::DetectInterval.clamp(m_settings.settings().DetectInterval)))
         RaiseAlarm(kTimerAlarmCode);
 }
 
+void DetectionEngine::startEventRecording(EventEntry& entry) {
+    if (entry.VideoPath.empty())
+        return;
+    if (m_services.recorder && m_services.recorder->StartRecording(entry.VideoPath))
+        return;
+    // No clip is written for this event: its row must not name one.
+    entry.VideoPath.clear();
+    m_history.UpdateRecord(entry.GroupName, entry.Description, entry);
+}
+
 void DetectionEngine::RaiseAlarm(int code) {
+    // The frame that set the alarm off; stopping may reset the count its slot is found by.
+    const FrameSlot alarmFrame = m_lastGrabbed;
     StopWatching(false);
     if (code == kTimerAlarmCode) {
         showError("Timer is used out...");
@@ -136,9 +160,12 @@ void DetectionEngine::RaiseAlarm(int code) {
     if (!RecordEvent())
         return;
     EventEntry& entry = m_events[currentSlot()];
-    WriteEvidenceBitmap(entry.ImagePath);
+    WriteEvidenceBitmap(entry.ImagePath, alarmFrame);
     const bool recordBit = s.ActionFlags & 1u;
-    if ((recordBit || s.TracingMode == 1) && !m_settings.evidenceDirectory().empty()) {
+    // Without an evidence directory there is nowhere to put a clip; while another clip is being
+    // written, this one cannot start, so the event names none.
+    const bool recorderFree = m_services.recorder && !m_services.recorder->isRecording();
+    if ((recordBit || s.TracingMode == 1) && !m_settings.evidenceDirectory().empty() && recorderFree) {
         char name[32];
         std::snprintf(name, sizeof name, "error%03u.avi", m_conditionCount);
         entry.VideoPath = joinPath(m_settings.evidenceDirectory(), name);
@@ -156,24 +183,23 @@ void DetectionEngine::RaiseAlarm(int code) {
     if (m_settings.wantsPhoneCall() && m_services.companions)
         m_services.companions->StartDial(true, static_cast<int>(m_conditionCount));
     m_history.AddRecord(entry.GroupName, entry);
-    postNewRecord();
+    postNewRecord(false);
 
     if (s.TracingMode == 1) {
-        if (m_services.recorder)
-            m_services.recorder->StartRecording(entry.VideoPath);
-        m_clock.sleep(std::chrono::milliseconds(500));
+        startEventRecording(entry);
+        waitOnEngineThread(std::chrono::milliseconds(500));
         StartTracing();
         return;
     }
     m_frameCount = 0;
-    if (recordBit && m_services.recorder)
-        m_services.recorder->StartRecording(entry.VideoPath);
+    if (recordBit)
+        startEventRecording(entry);
     if (s.TracingMode == 2) {
         if (!m_tracingBoxOpen && m_services.sink) {
             m_services.sink->openTracingBox();
             m_tracingBoxOpen = true;
         }
-        m_clock.sleep(std::chrono::milliseconds(500));
+        waitOnEngineThread(std::chrono::milliseconds(500));
         StartTracing();
     } else if (s.TracingMode == 0 && s.StopRule == 1) {
         rearmDetection();
@@ -188,7 +214,8 @@ void DetectionEngine::RaiseAlarm(int code) {
 // watches again.
 void DetectionEngine::countTowardsLimit() {
     ++m_stopCounter;
-    if (m_stopCounter > static_cast<uint32_t>(m_settings.settings().ConditionLimit)) {
+    if (m_stopCounter >
+        static_cast<uint32_t>(limits::ConditionLimit.clamp(m_settings.settings().ConditionLimit))) {
         showError(kLimitReached);
         m_stopCounter = 0;
         m_settings.setMode(StandBy);
@@ -200,11 +227,11 @@ void DetectionEngine::countTowardsLimit() {
 
 void DetectionEngine::StartTracing() {
     m_stillTicks = 0;
-    const int interval = m_settings.settings().DetectInterval;
+    const int interval = limits::DetectInterval.clamp(m_settings.settings().DetectInterval);
     m_tracingPeriod_ms = interval >= 400 ? 400 : interval;
-    // A damaged record could hold a zero interval; no division by it.
-    const uint32_t period = static_cast<uint32_t>(std::max(m_tracingPeriod_ms, 1));
-    m_releaseTicks = static_cast<uint32_t>(m_settings.settings().ReleaseTime) * 1000u / period;
+    const auto period = static_cast<uint32_t>(m_tracingPeriod_ms);
+    m_releaseTicks =
+        static_cast<uint32_t>(limits::ReleaseTime.clamp(m_settings.settings().ReleaseTime)) * 1000u / period;
     m_frameCount = 0;
     if (TracingTick() == 0)
         return;
@@ -219,7 +246,10 @@ void DetectionEngine::StartTracing() {
 int DetectionEngine::TracingTick() {
     if (!m_source || !m_source->isGrabberConnected())
         return 0;
-    m_pauseTracing.wait();
+    // The Tracing Box or the capture side holds tracing while it works on the picture. The step
+    // is skipped rather than waited for: the one who holds it may need this very thread.
+    if (!m_pauseTracing.isSet())
+        return 1;
     const int width = std::abs(m_targetBox.x2 - m_targetBox.x1);
     const int height = std::abs(m_targetBox.y2 - m_targetBox.y1);
     const bool small = std::min(width, height) < 49;
@@ -230,11 +260,16 @@ int DetectionEngine::TracingTick() {
 
     if (!grabNextFrame())
         return 0;
-    if (m_frameCount < 2 || !holdsPicture(m_frameA) || !holdsPicture(m_frameB))
+    if (m_frameCount < 2)
         return 1;
-    const bool even = m_frameCount % 2 == 0;
-    const bool moving = even ? CompareFrames(m_frameA.data(), m_frameB.data(), 11)
-                             : CompareFrames(m_frameB.data(), m_frameA.data(), 11);
+    // The two latest frames of this trace. At the second frame they are the reference and
+    // FrameB: FrameA still holds a picture from before the trace began.
+    const std::vector<uint8_t>& previous =
+        m_frameCount == 2 ? m_referenceFrame : (m_frameCount % 2 == 0 ? m_frameA : m_frameB);
+    const std::vector<uint8_t>& latest = latestFrame();
+    if (!holdsPicture(previous) || !holdsPicture(latest))
+        return 1;
+    const bool moving = CompareFrames(previous.data(), latest.data(), 11);
     if (moving) {
         m_stillTicks = 0;
         TraceUpdate();
@@ -308,14 +343,21 @@ void DetectionEngine::Release() {
     const WatchdogSettings& s = m_settings.settings();
     char remark[400];
     if (s.TracingMode != 0 && m_stillTicks > m_releaseTicks) {
-        ++m_conditionBitmapNumber;
-        char name[32];
-        std::snprintf(name, sizeof name, "condition%03u.bmp", m_conditionBitmapNumber);
-        const std::string path = joinPath(m_settings.evidenceDirectory(), name);
-        WriteEvidenceBitmap(path);
-        std::snprintf(remark, sizeof remark,
-                      " Reset at %02d:%02d:%02d, Condition is still existing, please refer to %s",
-                      now.tm_hour, now.tm_min, now.tm_sec, path.c_str());
+        if (!m_settings.evidenceDirectory().empty()) {
+            ++m_conditionBitmapNumber;
+            char name[32];
+            std::snprintf(name, sizeof name, "condition%03u.bmp", m_conditionBitmapNumber);
+            const std::string path = joinPath(m_settings.evidenceDirectory(), name);
+            // The count is 0 by now, so the picture of the moment is FrameB.
+            WriteEvidenceBitmap(path, FrameSlot::B);
+            std::snprintf(remark, sizeof remark,
+                          " Reset at %02d:%02d:%02d, Condition is still existing, please refer to %s",
+                          now.tm_hour, now.tm_min, now.tm_sec, path.c_str());
+        } else {
+            // No evidence directory: no picture was kept to refer to.
+            std::snprintf(remark, sizeof remark, " Reset at %02d:%02d:%02d, Condition is still existing",
+                          now.tm_hour, now.tm_min, now.tm_sec);
+        }
     } else {
         std::snprintf(remark, sizeof remark, " Release at %02d:%02d:%02d ", now.tm_hour, now.tm_min,
                       now.tm_sec);
@@ -334,7 +376,7 @@ void DetectionEngine::Release() {
         StartWatching();
     else if (s.StopRule == 2) {
         ++m_stopCounter;
-        if (m_stopCounter > static_cast<uint32_t>(s.ConditionLimit)) {
+        if (m_stopCounter > static_cast<uint32_t>(limits::ConditionLimit.clamp(s.ConditionLimit))) {
             showError(kLimitReached);
             m_stopCounter = 0;
             m_settings.setMode(StandBy);
@@ -343,8 +385,9 @@ void DetectionEngine::Release() {
         }
     }
     m_history.UpdateRecord(entry.GroupName, entry.Description, entry);
-    m_clock.sleep(std::chrono::milliseconds(500));
-    postNewRecord();
+    waitOnEngineThread(std::chrono::milliseconds(500));
+    // The end of a condition reaches the history window even from the tray.
+    postNewRecord(true);
     postModeChanged();
 }
 

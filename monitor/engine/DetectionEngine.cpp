@@ -1,5 +1,7 @@
 #include "DetectionEngine.h"
 
+#include "settings/SettingsLimits.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -8,9 +10,9 @@ namespace gardivo {
 DetectionEngine::DetectionEngine(SettingsStore& settings, OverlayCanvas& canvas, EngineServices services)
     : m_settings(settings), m_canvas(canvas), m_services(services),
       m_clock(services.clock ? *services.clock : m_systemClock), m_blockKernel(blockcompare::activeKernel()),
-      m_conversion(settings.programDirectory()), m_history(settings.programDirectory()) {
+      m_history(settings.programDirectory()) {
     // The event ring starts empty and the pause event signalled (member initialisers); the
-    // conversion module and the history store come with the members as well.
+    // history store comes with the members as well.
     m_videoRect = {0, 0, 320, 240};
     m_frameWidth = 320;
     m_frameHeight = 240;
@@ -50,7 +52,7 @@ uint32_t DetectionEngine::ComputeChangedBlockThreshold(uint32_t activeBlocks, ui
 }
 
 void DetectionEngine::ComputeThresholds() {
-    const auto s = static_cast<uint32_t>(m_settings.settings().Sensitivity);
+    const auto s = static_cast<uint32_t>(limits::Sensitivity.clamp(m_settings.settings().Sensitivity));
     m_pixelCountThreshold = 150u - s;
     m_lumaThreshold = s >= 95u ? 15u : s >= 60u ? 20u : 25u;
     m_changedBlockThreshold = ComputeChangedBlockThreshold(m_activeBlocks, s);
@@ -123,7 +125,7 @@ bool DetectionEngine::GrabFrame(FrameSlot slot) {
 
 void DetectionEngine::FrameArrived(const uint8_t* frame, size_t bytes) {
     (void)frame;
-    if (!m_conversion.isLoaded())
+    if (!hasConversionLibrary())
         return;
     m_frameBytes = bytes;
     ++m_frameCount;
@@ -142,8 +144,12 @@ bool DetectionEngine::holdsPicture(const std::vector<uint8_t>& frame) const {
 
 bool DetectionEngine::grabNextFrame() {
     // The first frame becomes the reference; after it the frames take turns in B and A.
-    return GrabFrame(m_frameCount == 0 ? FrameSlot::Reference
-                                       : (m_frameCount % 2 ? FrameSlot::B : FrameSlot::A));
+    const FrameSlot slot =
+        m_frameCount == 0 ? FrameSlot::Reference : (m_frameCount % 2 ? FrameSlot::B : FrameSlot::A);
+    if (!GrabFrame(slot))
+        return false;
+    m_lastGrabbed = slot;
+    return true;
 }
 
 int DetectionEngine::DetectionTick() {

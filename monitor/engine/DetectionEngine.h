@@ -4,9 +4,7 @@
 #include "EngineServices.h"
 #include "FrameSource.h"
 #include "OverlayCanvas.h"
-#include "monitor/capture/PixelConversionLibrary.h"
 #include "monitor/history/HistoryStore.h"
-#include "monitor/shell/CompanionLauncher.h"
 #include "settings/SettingsStore.h"
 
 #include <array>
@@ -40,14 +38,16 @@ struct BlockCell {
 };
 
 // Everything the engine calls out to; any of them may be missing (the engine then skips that
-// step), except the clock, which defaults to the system's.
+// step), except the clock, which defaults to the system's. Without a loaded pixel converter no
+// frame is counted and no bitmap is written, as without the conversion module.
 struct EngineServices {
     MessageSink* sink = nullptr;
     TimerHost* timers = nullptr;
     EngineClock* clock = nullptr;
     Recorder* recorder = nullptr;
     SoundPlayer* sound = nullptr;
-    CompanionLauncher* companions = nullptr;
+    Companions* companions = nullptr;
+    PixelConverter* converter = nullptr;
 };
 
 // Gardivo's one detection engine: the motion detector, the alarm and tracing state machine, the
@@ -107,11 +107,16 @@ public:
     bool MarkTargetBlocks();
     void Release();
 
+    // Cuts short the start delay and the 500 ms pauses of the engine thread; safe from any thread.
+    // The shell calls it before it queues a Stop, and when the program ends.
+    void interruptWaits() { m_waitInterrupt.interrupt(); }
+
     // --- evidence ---
 
     bool CreateEvidenceDirectory();
     bool RecordEvent();
-    bool WriteEvidenceBitmap(const std::string& path);
+    // The reference picture below the given frame, in one bitmap twice the picture's height.
+    bool WriteEvidenceBitmap(const std::string& path, FrameSlot current);
     bool PlayWarningSound();
 
     // Thresholds for the settings' sensitivity; called when watching starts, after the block map.
@@ -155,8 +160,9 @@ public:
         return m_grid[static_cast<size_t>(row)][static_cast<size_t>(column)];
     }
     const std::vector<uint8_t>& frame(FrameSlot slot) const { return slotBuffer(slot); }
-    bool hasConversionLibrary() const { return m_conversion.isLoaded(); }
-    const PixelConversionLibrary& conversionLibrary() const { return m_conversion; }
+    bool hasConversionLibrary() const { return m_services.converter && m_services.converter->isLoaded(); }
+    // The slot the last frame was taken into.
+    FrameSlot lastGrabbedSlot() const { return m_lastGrabbed; }
     SettingsStore& settingsStore() { return m_settings; }
     OverlayCanvas& canvas() { return m_canvas; }
     HistoryStore& history() { return m_history; }
@@ -177,7 +183,11 @@ public:
 
 private:
     void postModeChanged();
-    void postNewRecord();
+    // After a condition only when the program is not in the tray; after a release always.
+    void postNewRecord(bool evenInTray);
+    bool waitOnEngineThread(std::chrono::milliseconds duration);
+    // Starts the event's clip; an event whose clip cannot be started keeps no clip path.
+    void startEventRecording(EventEntry& entry);
     void fillVideoRect(Colour colour);
     void clearCounters();
     void rearmDetection();
@@ -213,6 +223,7 @@ private:
     uint32_t m_pixelCountThreshold = 0;
     uint32_t m_changedBlockThreshold = 0;
     uint32_t m_frameCount = 0;
+    FrameSlot m_lastGrabbed = FrameSlot::Reference;
     uint32_t m_lastChangedBlocks = 0;
     size_t m_frameBytes = 0;
     std::vector<uint8_t> m_referenceFrame;
@@ -230,6 +241,7 @@ private:
     uint32_t m_conditionBitmapNumber = 0;
     bool m_tracingBoxOpen = false;
     ManualResetEvent m_pauseTracing{true};
+    WaitInterrupt m_waitInterrupt;
 
     // region selection
     bool m_regionDragging = false;
@@ -239,7 +251,6 @@ private:
     std::array<EventEntry, kRingSlots> m_events{};
     std::vector<uint8_t> m_bitmapBuffer;
 
-    PixelConversionLibrary m_conversion;
     HistoryStore m_history;
 };
 

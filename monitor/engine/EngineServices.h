@@ -1,8 +1,12 @@
 #pragma once
 
 // What the detection engine needs from the rest of the program, as interfaces: the windows it
-// posts to, its timers, the clock, the recorder and the warning sound. The desktop program
-// provides the real ones; the tests and the console monitor provide their own.
+// posts to, its timers, the clock, the recorder, the warning sound, the companion programs and
+// the pixel conversion module. The desktop program provides the real ones; the tests and the
+// console monitor provide their own.
+
+#include "deinterlace/deinterlace.h"
+#include "monitor/messages/MessageSink.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -13,20 +17,6 @@
 
 namespace gardivo {
 
-// Messages to the skin windows by registered name, and the few window actions the engine asks for.
-class MessageSink {
-public:
-    virtual ~MessageSink() = default;
-    virtual bool windowExists(const std::string& name) const = 0;
-    virtual void postMessage(const std::string& window, uint32_t message, intptr_t wParam,
-                             intptr_t lParam) = 0;
-    virtual void runScript(const std::string& window, const std::string& script) = 0;
-    // Hide the main window and show the tray icon (tip "Tavrin Gardivo").
-    virtual void minimizeToTray() = 0;
-    virtual void openTracingBox() = 0;
-    virtual void closeTracingBox() = 0;
-};
-
 // Timers of the engine's thread, by id.
 class TimerHost {
 public:
@@ -36,25 +26,62 @@ public:
     virtual void killTimer(int id) = 0;
 };
 
+// Lets another thread cut short the engine thread's blocking waits (the start delay, the 500 ms
+// pauses): a Stop or the end of the program must not wait for them. Thread-safe.
+class WaitInterrupt {
+public:
+    void interrupt() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_interrupted = true;
+        }
+        m_changed.notify_all();
+    }
+    void clear() {
+        std::lock_guard lock(m_mutex);
+        m_interrupted = false;
+    }
+    bool isInterrupted() const {
+        std::lock_guard lock(m_mutex);
+        return m_interrupted;
+    }
+    // Waits the duration unless interrupted; true when the whole duration passed.
+    bool waitFor(std::chrono::milliseconds duration) {
+        std::unique_lock lock(m_mutex);
+        return !m_changed.wait_for(lock, duration, [this] { return m_interrupted; });
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_interrupted = false;
+};
+
 // Wall-clock time for names and remarks, and the blocking waits of the engine thread. Tests
 // advance a virtual clock instead of sleeping.
 class EngineClock {
 public:
     virtual ~EngineClock() = default;
     virtual std::tm localTime() = 0;
-    virtual void sleep(std::chrono::milliseconds duration) = 0;
+    // Waits unless the wait is interrupted; true when the whole duration passed.
+    virtual bool sleep(std::chrono::milliseconds duration, WaitInterrupt& interrupt) = 0;
 };
 
 class SystemClock final : public EngineClock {
 public:
     std::tm localTime() override;
-    void sleep(std::chrono::milliseconds duration) override;
+    bool sleep(std::chrono::milliseconds duration, WaitInterrupt& interrupt) override {
+        return interrupt.waitFor(duration);
+    }
 };
 
 // Starts an alarm clip.
 class Recorder {
 public:
     virtual ~Recorder() = default;
+    // While a clip is being written no other can start.
+    virtual bool isRecording() const = 0;
+    // False when the clip could not be started; nothing was changed then.
     virtual bool StartRecording(const std::string& path) = 0;
 };
 
@@ -65,6 +92,41 @@ public:
     virtual bool play() = 0;
     virtual void stop() = 0;
 };
+
+// The programs an alarm starts: the user's own, the alert e-mail sender and the dialler.
+class Companions {
+public:
+    virtual ~Companions() = default;
+    // Runs the stored command line; its end is not observed.
+    virtual bool StartUserProgram(const std::string& commandLine) = 0;
+    // conditionNumber is passed when withCondition is set.
+    virtual bool StartEmail(bool withCondition, int conditionNumber) = 0;
+    virtual bool StartDial(bool withCondition, int conditionNumber) = 0;
+};
+
+// The pixel conversion module: UYVY pictures into the rows of a 24-bit bitmap.
+class PixelConverter {
+public:
+    virtual ~PixelConverter() = default;
+    virtual bool isLoaded() const = 0;
+    // Converts a UYVY picture into bottom-up BGR rows for the header; false without the module.
+    virtual bool convertToRgb(const GardivoBitmapInfoHeader& header, uint8_t* destination,
+                              const uint8_t* source) const = 0;
+};
+
+// The header of a width x height 24-bit bottom-up bitmap, image size included.
+inline GardivoBitmapInfoHeader bitmapHeaderFor(int width, int height) {
+    GardivoBitmapInfoHeader h{};
+    h.biSize = 40;
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = 24;
+    h.biCompression = 0; // BI_RGB
+    const uint32_t stride = static_cast<uint32_t>(((24 * width + 31) & ~31) / 8);
+    h.biSizeImage = stride * static_cast<uint32_t>(height);
+    return h;
+}
 
 // A manual-reset event: the tracing step waits while the Tracing Box holds it reset.
 class ManualResetEvent {

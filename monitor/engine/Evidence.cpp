@@ -90,11 +90,12 @@ bool DetectionEngine::RecordEvent() {
     return true;
 }
 
-bool DetectionEngine::WriteEvidenceBitmap(const std::string& path) {
-    if (!m_conversion.isLoaded())
+bool DetectionEngine::WriteEvidenceBitmap(const std::string& path, FrameSlot slot) {
+    if (!hasConversionLibrary() || path.empty())
         return false;
-    const auto& current = latestFrame();
+    const auto& current = slotBuffer(slot);
     const size_t frameBytes = static_cast<size_t>(m_frameWidth) * static_cast<size_t>(m_frameHeight) * 2;
+    // A frame slot of another size than the picture would be read past its end.
     if (m_frameWidth <= 0 || m_frameHeight <= 0 || m_referenceFrame.size() < frameBytes ||
         current.size() < frameBytes)
         return false; // nothing whole to show
@@ -102,7 +103,7 @@ bool DetectionEngine::WriteEvidenceBitmap(const std::string& path) {
     if (fd < 0)
         return false;
 
-    const auto half = PixelConversionLibrary::bitmapHeader(m_frameWidth, m_frameHeight);
+    const auto half = bitmapHeaderFor(m_frameWidth, m_frameHeight);
     const uint32_t imageSize = half.biSizeImage * 2;
     uint8_t headers[54] = {};
     headers[0] = 'B';
@@ -123,7 +124,7 @@ bool DetectionEngine::WriteEvidenceBitmap(const std::string& path) {
     for (const auto* frame : halves) {
         if (!ok)
             break;
-        m_conversion.convertToRgb(half, m_bitmapBuffer.data(), frame->data());
+        m_services.converter->convertToRgb(half, m_bitmapBuffer.data(), frame->data());
         ok = writeAll(fd, m_bitmapBuffer.data(), half.biSizeImage);
     }
     ok = (::close(fd) == 0) && ok;

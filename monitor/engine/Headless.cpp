@@ -1,6 +1,6 @@
 #include "Headless.h"
 
-#include "WindowMessages.h"
+#include "monitor/messages/WindowMessages.h"
 
 namespace gardivo {
 

@@ -18,7 +18,13 @@ class VirtualClock final : public EngineClock {
 public:
     explicit VirtualClock(std::time_t start) : m_start(start) {}
     std::tm localTime() override;
-    void sleep(std::chrono::milliseconds duration) override { m_elapsed += duration; }
+    // An interrupted wait takes no time at all.
+    bool sleep(std::chrono::milliseconds duration, WaitInterrupt& interrupt) override {
+        if (interrupt.isInterrupted())
+            return false;
+        m_elapsed += duration;
+        return true;
+    }
     void advance(std::chrono::milliseconds duration) { m_elapsed += duration; }
     std::chrono::milliseconds elapsed() const { return m_elapsed; }
 
@@ -69,12 +75,35 @@ public:
     std::vector<std::string> messages(const std::string& name) const;
 };
 
-// Notes each clip asked for; the capture pipeline that records them is not part of this build.
+// Notes each clip asked for, for tests that do not run the capture pipeline.
 class RecordingRecorder final : public Recorder {
 public:
     std::vector<std::string> paths;
+    bool busy = false;
+    bool refuse = false;
+    bool isRecording() const override { return busy; }
     bool StartRecording(const std::string& path) override {
+        if (refuse || busy)
+            return false;
         paths.push_back(path);
+        return true;
+    }
+};
+
+// Notes the companion programs an alarm starts, in order.
+class RecordingCompanions final : public Companions {
+public:
+    std::vector<std::string> calls;
+    bool StartUserProgram(const std::string& commandLine) override {
+        calls.push_back("program " + commandLine);
+        return true;
+    }
+    bool StartEmail(bool withCondition, int conditionNumber) override {
+        calls.push_back(withCondition ? "email " + std::to_string(conditionNumber) : "email");
+        return true;
+    }
+    bool StartDial(bool withCondition, int conditionNumber) override {
+        calls.push_back(withCondition ? "dial " + std::to_string(conditionNumber) : "dial");
         return true;
     }
 };

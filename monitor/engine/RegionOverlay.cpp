@@ -1,7 +1,7 @@
 // Placing the video, choosing the detection region with the mouse, and the target marker.
 
 #include "DetectionEngine.h"
-#include "WindowMessages.h"
+#include "monitor/messages/WindowMessages.h"
 
 #include <algorithm>
 #include <cstdlib>

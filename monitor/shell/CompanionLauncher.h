@@ -1,5 +1,6 @@
 #pragma once
 
+#include "monitor/engine/EngineServices.h"
 #include "settings/SettingsStore.h"
 
 #include <mutex>
@@ -12,22 +13,22 @@ namespace gardivo {
 // Starts the setup wizard, the alert e-mail sender and the phone dialler from the program
 // directory, at most one e-mail and one dial run at a time, and the user's own alarm program.
 // Safe to call from any thread.
-class CompanionLauncher {
+class CompanionLauncher final : public Companions {
 public:
     CompanionLauncher(SettingsStore& settings, Reporter& reporter);
-    ~CompanionLauncher();
+    ~CompanionLauncher() override;
     CompanionLauncher(const CompanionLauncher&) = delete;
     CompanionLauncher& operator=(const CompanionLauncher&) = delete;
 
     bool StartSetupWizard(bool force);
     // conditionNumber 0 starts the program without a condition.
-    bool StartDial(bool withCondition, int conditionNumber = 0);
-    bool StartEmail(bool withCondition, int conditionNumber = 0);
+    bool StartDial(bool withCondition, int conditionNumber = 0) override;
+    bool StartEmail(bool withCondition, int conditionNumber = 0) override;
     bool IsSetupWizardFree();
     bool IsDialFree();
     bool IsEmailFree();
     // Runs ProgramFile's command line as it is stored, without a shell; not waited for.
-    bool StartUserProgram(const std::string& commandLine);
+    bool StartUserProgram(const std::string& commandLine) override;
 
     // The argument vectors the companions are started with.
     std::vector<std::string> setupWizardCommand() const;

@@ -1,8 +1,5 @@
-#include "monitor/engine/DetectionEngine.h"
-#include "monitor/engine/Headless.h"
+#include "EngineTestKit.h"
 #include "monitor/engine/SyntheticScene.h"
-#include "platform/RecordingReporter.h"
-#include "platform/tests/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -14,49 +11,6 @@ using namespace gardivo::testing;
 
 namespace {
 
-// Frames made by hand: a flat grey picture and edits of it.
-class ScriptedSource final : public FrameSource {
-public:
-    std::vector<std::vector<uint8_t>> frames;
-    size_t next = 0;
-    bool connected = true;
-    int state = 1;
-    int width = 0, height = 0;
-
-    bool isGrabberConnected() const override { return connected; }
-    int graphState() const override { return state; }
-    void setFrameSize(int w, int h) override {
-        width = w;
-        height = h;
-    }
-    bool GrabFrame(std::vector<uint8_t>& slot) override {
-        if (next >= frames.size())
-            return false;
-        slot = frames[next++];
-        return true;
-    }
-};
-
-std::vector<uint8_t> flatFrame(int width, int height, uint8_t luma = 100) {
-    std::vector<uint8_t> f(static_cast<size_t>(width) * height * 2, 128);
-    for (size_t i = 1; i < f.size(); i += 2)
-        f[i] = luma;
-    return f;
-}
-
-void setLuma(std::vector<uint8_t>& frame, int width, int x, int y, uint8_t luma) {
-    frame[(static_cast<size_t>(y) * width + x) * 2 + 1] = luma;
-}
-
-// Changes `pixels` pixels of block (c, r) by `delta`.
-void touchBlock(std::vector<uint8_t>& frame, int width, int c, int r, int pixels, int delta) {
-    for (int i = 0; i < pixels; ++i) {
-        const int x = c * 16 + i % 16, y = r * 16 + i / 16;
-        const uint8_t old = frame[(static_cast<size_t>(y) * width + x) * 2 + 1];
-        setLuma(frame, width, x, y, static_cast<uint8_t>(old + delta));
-    }
-}
-
 class DetectorTest : public ::testing::Test {
 protected:
     explicit DetectorTest(bool withModule = true) {
@@ -66,8 +20,10 @@ protected:
         m_store = std::make_unique<SettingsStore>(ProgramKind::Email, m_registry, m_reporter, m_program.dir(),
                                                   m_program.file("home"));
         m_store->settings().StopRule = 1; // keep watching after a condition
+        m_converter = std::make_unique<PixelConversionLibrary>(m_program.dir());
         m_engine = std::make_unique<DetectionEngine>(
-            *m_store, m_canvas, EngineServices{&m_sink, &m_timers, &m_clock, nullptr, &m_sound});
+            *m_store, m_canvas,
+            EngineServices{&m_sink, &m_timers, &m_clock, nullptr, &m_sound, nullptr, m_converter.get()});
         m_engine->setFrameSource(&m_source);
     }
     uint32_t conditions() const { return m_engine->conditionCount(); }
@@ -89,6 +45,7 @@ protected:
     RecordingMessageSink m_sink;
     CountingSoundPlayer m_sound;
     std::unique_ptr<SettingsStore> m_store;
+    std::unique_ptr<PixelConversionLibrary> m_converter;
     std::unique_ptr<DetectionEngine> m_engine;
 };
 

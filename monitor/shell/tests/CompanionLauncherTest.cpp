@@ -101,6 +101,21 @@ TEST_F(CompanionTest, ASecondMailIsNotStartedWhileTheFirstIsSending) {
     EXPECT_TRUE(waitFree([&] { return launcher.IsEmailFree(); }));
 }
 
+TEST_F(CompanionTest, ASecondCallIsNotDialledWhileTheFirstRuns) {
+    install("dial", 0.5);
+    m_store.settings().TracingMode = 2;
+    CompanionLauncher launcher(m_store, m_reporter);
+    ASSERT_TRUE(launcher.StartDial(true, 1));
+    EXPECT_FALSE(launcher.StartDial(true, 2));
+    ASSERT_EQ(m_reporter.messages().size(), 1u);
+    EXPECT_EQ(m_reporter.messages()[0].text,
+              "Another Dial procedure is executing...\nYou cann't run Tavrin Dial now...");
+    EXPECT_EQ(m_reporter.messages()[0].caption, "Tavrin Gardivo");
+    EXPECT_EQ(m_reporter.messages()[0].icon, MessageIcon::Error);
+    ASSERT_TRUE(waitFree([&] { return launcher.IsDialFree(); }));
+    EXPECT_EQ(calls(), "dial 1\n");
+}
+
 TEST_F(CompanionTest, FinishedRunsAreCollected) {
     install("dial");
     install("hook");
