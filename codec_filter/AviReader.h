@@ -17,7 +17,12 @@ struct Trv2StreamInfo {
 };
 
 // Finds the first video stream coded as TRV2 in an AVI file; bounds-checked, so a damaged file
-// gives nothing rather than nonsense.
-std::optional<Trv2StreamInfo> readTrv2StreamInfo(const std::string& path);
+// gives nothing rather than nonsense. A picture no capture source gives (wider or higher than
+// 8192 pixels, or larger than the file's largest chunk could describe) is refused, and why is
+// said in the error text.
+std::optional<Trv2StreamInfo> readTrv2StreamInfo(const std::string& path, std::string* error = nullptr);
+// The same from the file's first bytes.
+std::optional<Trv2StreamInfo> readTrv2StreamInfo(const uint8_t* data, size_t size,
+                                                 std::string* error = nullptr);
 
 } // namespace gardivo

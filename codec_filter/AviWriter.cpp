@@ -81,7 +81,7 @@ bool AviWriter::put(const void* data, size_t size) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            m_failed = true;
+            fail(n == 0 ? ENOSPC : errno);
             break;
         }
         p += n;
@@ -96,8 +96,18 @@ bool AviWriter::putAt(uint64_t offset, const void* data, size_t size) {
         return false;
     const ssize_t n = ::pwrite(m_fd, data, size, static_cast<off_t>(offset));
     if (n != static_cast<ssize_t>(size))
-        m_failed = true;
+        fail(n < 0 ? errno : ENOSPC);
     return !m_failed;
+}
+
+void AviWriter::fail(int error) {
+    if (!m_failed)
+        m_errno = error;
+    m_failed = true;
+}
+
+std::string AviWriter::lastError() const {
+    return m_errno ? std::strerror(m_errno) : std::string();
 }
 
 bool AviWriter::open(const std::string& path, const AviVideoFormat& video,
@@ -111,7 +121,9 @@ bool AviWriter::open(const std::string& path, const AviVideoFormat& video,
     m_super[1].clear();
     m_riffs.clear();
     m_failed = false;
+    m_errno = 0;
     m_end = 0;
+    m_path = path;
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (m_fd < 0) {
         if (error)
@@ -181,18 +193,21 @@ bool AviWriter::open(const std::string& path, const AviVideoFormat& video,
     h.zeros(248);
     h.set32(hdrlSize, uint32_t(h.size() - hdrlSize - 4));
 
-    if (!put(h.data.data(), h.size())) {
-        if (error)
-            *error = path + ": " + std::strerror(errno);
-        ::close(m_fd);
-        m_fd = -1;
-        return false;
-    }
     m_riffs.push_back({0, 0, {}});
+    put(h.data.data(), h.size());
     const Bytes movi = Bytes().fourcc("LIST").u32(4).fourcc("movi");
     m_riffs.back().moviStart = m_end;
     put(movi.data.data(), movi.size());
-    return updateHeaders();
+    if (!updateHeaders()) {
+        // A disk already full: no header-only file is left behind.
+        if (error)
+            *error = path + ": " + lastError();
+        ::close(m_fd);
+        m_fd = -1;
+        ::unlink(path.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool AviWriter::startRiff() {
@@ -343,10 +358,14 @@ bool AviWriter::close() {
         }
     }
     updateHeaders(false); // the sizes were settled by finishRiff()
-    const bool ok = !m_failed && ::fsync(m_fd) == 0;
+    if (!m_failed && ::fsync(m_fd) != 0)
+        fail(errno);
     ::close(m_fd);
     m_fd = -1;
-    return ok && !m_failed;
+    // A clip without a single picture (the disk was full from the start) is no clip.
+    if (m_stream[0].chunks == 0)
+        ::unlink(m_path.c_str());
+    return !m_failed;
 }
 
 } // namespace gardivo

@@ -44,9 +44,12 @@ public:
               const std::optional<AviAudioFormat>& audio, std::string* error = nullptr);
     bool writeVideoFrame(const uint8_t* data, size_t size, bool keyFrame = true);
     bool writeAudio(const uint8_t* data, size_t size);
-    // Writes the indexes and the final headers. False when anything could not be written.
+    // Writes the indexes and the final headers. False when anything could not be written. A file
+    // that got no picture at all is removed.
     bool close();
     bool isOpen() const { return m_fd >= 0; }
+    // Why the first write failed, "" while none did.
+    std::string lastError() const;
 
     uint32_t videoFrames() const { return m_stream[0].chunks; }
     uint64_t audioBytes() const { return m_stream[1].bytes; }
@@ -80,10 +83,13 @@ private:
     // Counts, and with sizes the RIFF and movi sizes measured to the end of the file.
     bool updateHeaders(bool sizes = true);
     bool put(const void* data, size_t size);
+    void fail(int error);
     bool putAt(uint64_t offset, const void* data, size_t size);
 
     int m_fd = -1;
+    std::string m_path;
     bool m_failed = false;
+    int m_errno = 0;
     uint64_t m_end = 0; // current end of file
     uint64_t m_riffLimit = kDefaultRiffLimit;
     AviVideoFormat m_video;

@@ -1,6 +1,9 @@
 #include "QualitySetting.h"
 
 #include "Trv2Encoder.h"
+#include "platform/FileOps.h"
+#include "platform/ProgramDirectory.h"
+#include "platform/RegistryStore.h"
 
 #include <cctype>
 #include <cerrno>
@@ -34,24 +37,10 @@ bool equalsIgnoringCase(const std::string& a, const std::string& b) {
     return true;
 }
 
-void makeDirectories(const std::string& dir) {
-    for (size_t pos = 1; pos != std::string::npos;) {
-        pos = dir.find('/', pos + 1);
-        ::mkdir(dir.substr(0, pos).c_str(), 0755);
-    }
-}
-
 } // namespace
 
 std::string systemIniPath() {
-    std::string dir;
-    if (const char* d = std::getenv("TAVRIN_REGISTRY_DIR"); d && *d)
-        dir = d;
-    else if (const char* c = std::getenv("XDG_CONFIG_HOME"); c && *c)
-        dir = std::string(c) + "/Tavrin";
-    else
-        dir = std::string(std::getenv("HOME") ? std::getenv("HOME") : "/tmp") + "/.config/Tavrin";
-    return dir + "/system.ini";
+    return joinPath(RegistryStore::defaultDirectory(), "system.ini");
 }
 
 int readQualityLevel(const std::string& path) {
@@ -81,6 +70,14 @@ int readQualityLevel(const std::string& path) {
 }
 
 bool writeQualityLevel(int level, const std::string& path) {
+    // Encoders of several programs may store their level at once: the file is rewritten under the
+    // lock the registry files are rewritten under.
+    const std::string dir = parentDirectory(path);
+    if (!dir.empty() && !MakeDirectories(dir))
+        return false;
+    FileLock lock(joinPath(dir.empty() ? "." : dir, RegistryStore::kLockName), true);
+    if (!lock.ok())
+        return false;
     std::vector<std::string> lines;
     {
         std::ifstream in(path);
@@ -122,18 +119,10 @@ bool writeQualityLevel(int level, const std::string& path) {
             lines.insert(lines.begin() + static_cast<long>(sectionEnd), entry);
         }
     }
-    const auto slash = path.find_last_of('/');
-    if (slash != std::string::npos)
-        makeDirectories(path.substr(0, slash));
-    const std::string temp = path + ".tmp." + std::to_string(::getpid());
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        for (const auto& l : lines)
-            out << l << "\n";
-        if (!out.flush())
-            return false;
-    }
-    return std::rename(temp.c_str(), path.c_str()) == 0;
+    std::string contents;
+    for (const auto& l : lines)
+        contents += l + "\n";
+    return ReplaceFile(path, contents);
 }
 
 QualityLevel::QualityLevel() {

@@ -171,9 +171,18 @@ bool decodeMacroblock(BitReader& in, int scale, uint8_t area[16 * 32]) {
 
 } // namespace
 
+size_t minimumFrameBytes(int width, int height) {
+    if (width <= 0 || height <= 0)
+        return 0;
+    const size_t macroblocks =
+        static_cast<size_t>((width + 15) / 16) * static_cast<size_t>((height + 15) / 16);
+    return (macroblocks * 6 * 14 + 31) / 32 * 4;
+}
+
 bool DecodeFrame(const uint8_t* data, size_t size, int width, int height, uint32_t packedQuality,
                  uint8_t* uyvy) {
-    if (width <= 0 || height <= 0 || width % 2 != 0 || !uyvy || (!data && size > 0))
+    if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide || width % 2 != 0 ||
+        !uyvy || (!data && size > 0))
         return false;
     const size_t stride = static_cast<size_t>(width) * 2;
     for (size_t i = 0; i < stride * static_cast<size_t>(height); i += 2) {

@@ -34,6 +34,20 @@ public:
         const uint64_t low = static_cast<uint64_t>(m_acc);
         std::memcpy(m_dst + m_bytes, &low, 4 * ((m_count + 31) / 32));
     }
+    // A writer that goes on from this one's bits into another buffer.
+    BitWriter continuedIn(uint8_t* scratch) const {
+        BitWriter w(scratch);
+        w.m_acc = m_acc;
+        w.m_count = m_count;
+        return w;
+    }
+    // Takes over what a continued writer wrote, appending its whole bytes to this buffer.
+    void append(const BitWriter& continued) {
+        std::memcpy(m_dst + m_bytes, continued.m_dst, continued.m_bytes);
+        m_bytes += continued.m_bytes;
+        m_acc = continued.m_acc;
+        m_count = continued.m_count;
+    }
 
 private:
     uint8_t* m_dst;
@@ -90,7 +104,7 @@ void codeBlock(const uint8_t scan[64], int lastGroup, BitWriter& out) {
 }
 
 // Worst case of one macroblock coded up to group L, in bytes, rounded up.
-size_t worstMacroblockBytes(int lastGroup) {
+constexpr size_t worstMacroblockBytes(int lastGroup) {
     const size_t blockBits = 4 + 8 + 2 + 3 * 13 + static_cast<size_t>(lastGroup) * (4 + 4 * 13);
     return (6 * blockBits + 7) / 8;
 }
@@ -111,15 +125,26 @@ bool encodeAttempt(const uint8_t* src, int width, int height, BitWriter& out, si
                    const QualityParameters& params, int lastGroup, MacroblockKernel kernel) {
     const size_t stride = static_cast<size_t>(width) * 2;
     const int W = width / 16, H = height / 16, rx = width % 16, ry = height % 16;
-    const size_t reserve = worstMacroblockBytes(lastGroup) + 8;
+    // The writer may run ahead of the bits by one 8-byte store.
+    const size_t worst = worstMacroblockBytes(lastGroup) + 16;
     uint8_t scans[6][64];
+    uint8_t scratch[worstMacroblockBytes(15) + 16];
     EdgeArea edge;
+    // Codes a macroblock straight into the frame while a worst-case one has room; near the end of
+    // the buffer it is coded aside and taken only if the frame could still end after it.
     const auto code = [&](const uint8_t* mb, size_t mbStride) {
-        if (out.fullBytes() + reserve > capacity)
-            return false;
         kernel(mb, mbStride, params.multipliers.data(), scans);
+        if (out.fullBytes() + worst <= capacity) {
+            for (auto& scan : scans)
+                codeBlock(scan, lastGroup, out);
+            return true;
+        }
+        BitWriter aside = out.continuedIn(scratch);
         for (auto& scan : scans)
-            codeBlock(scan, lastGroup, out);
+            codeBlock(scan, lastGroup, aside);
+        if (out.fullBytes() + aside.size() > capacity)
+            return false;
+        out.append(aside);
         return true;
     };
     for (int r = 0; r < H; ++r)
@@ -177,6 +202,10 @@ size_t codeBlockBits(const uint8_t scan[64], int lastGroup, uint8_t* out) {
     codeBlock(scan, lastGroup, writer);
     writer.finish();
     return writer.fullBytes() * 8 + writer.pendingBits();
+}
+
+size_t worstCaseMacroblockBytes() {
+    return worstMacroblockBytes(15);
 }
 
 size_t worstCaseFrameBytes(int width, int height) {

@@ -15,8 +15,10 @@
 #include "MappedBuffer.h"
 #include "codec_filter/AviWriter.h"
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -72,8 +74,15 @@ static gboolean gst_trv2_avi_sink_ensure_open(GstTrv2AviSink* self, std::unique_
     std::string error;
     if (!s.writer.open(s.location, *s.video, s.audio, &error)) {
         s.failed = true;
-        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
-                          ("Could not open \"%s\" for writing.", s.location.c_str()), ("%s", error.c_str()));
+        if (s.writer.lastError() == std::strerror(ENOSPC))
+            GST_ELEMENT_ERROR(
+                self, RESOURCE, NO_SPACE_LEFT,
+                ("Could not open \"%s\" for writing: %s.", s.location.c_str(), s.writer.lastError().c_str()),
+                ("%s", error.c_str()));
+        else
+            GST_ELEMENT_ERROR(self, RESOURCE, OPEN_WRITE,
+                              ("Could not open \"%s\" for writing.", s.location.c_str()),
+                              ("%s", error.c_str()));
         return FALSE;
     }
     for (const auto& chunk : s.pendingAudio)
@@ -108,8 +117,15 @@ static GstFlowReturn gst_trv2_avi_sink_chain(GstPad* pad, GstObject* parent, Gst
                 const bool ok = isVideo ? s.writer.writeVideoFrame(map.data(), map.size(), key)
                                         : (!s.audio || s.writer.writeAudio(map.data(), map.size()));
                 if (!ok) {
-                    GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
-                                      ("Could not write to \"%s\".", s.location.c_str()), (NULL));
+                    const std::string why = s.writer.lastError();
+                    if (why == std::strerror(ENOSPC))
+                        GST_ELEMENT_ERROR(self, RESOURCE, NO_SPACE_LEFT,
+                                          ("Could not write to \"%s\": %s.", s.location.c_str(), why.c_str()),
+                                          (NULL));
+                    else
+                        GST_ELEMENT_ERROR(self, RESOURCE, WRITE,
+                                          ("Could not write to \"%s\": %s.", s.location.c_str(), why.c_str()),
+                                          (NULL));
                     result = GST_FLOW_ERROR;
                 }
             }

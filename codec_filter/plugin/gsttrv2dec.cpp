@@ -18,6 +18,7 @@
 #include "codec_filter/Trv2Decoder.h"
 
 #include <optional>
+#include <string>
 
 GST_DEBUG_CATEGORY_STATIC(gst_trv2_dec_debug);
 #define GST_CAT_DEFAULT gst_trv2_dec_debug
@@ -45,15 +46,17 @@ G_DEFINE_TYPE(GstTrv2Dec, gst_trv2_dec, GST_TYPE_BASE_TRANSFORM);
 GST_ELEMENT_REGISTER_DEFINE(trv2dec, "trv2dec", GST_RANK_PRIMARY, GST_TYPE_TRV2_DEC);
 
 // The stream's size and quality from the AVI file upstream, when the caps do not carry them.
-static std::optional<gardivo::Trv2StreamInfo> gst_trv2_dec_stream_from_file(GstTrv2Dec* self) {
+static std::optional<gardivo::Trv2StreamInfo> gst_trv2_dec_stream_from_file(GstTrv2Dec* self,
+                                                                            std::string& error) {
     GstQuery* query = gst_query_new_uri();
     std::optional<gardivo::Trv2StreamInfo> info;
+    error = "the stream gives no picture size and comes from no file";
     if (gst_pad_peer_query(GST_BASE_TRANSFORM_SINK_PAD(self), query)) {
         gchar* uri = nullptr;
         gst_query_parse_uri(query, &uri);
         gchar* path = uri ? g_filename_from_uri(uri, nullptr, nullptr) : nullptr;
         if (path)
-            info = gardivo::readTrv2StreamInfo(path);
+            info = gardivo::readTrv2StreamInfo(path, &error);
         g_free(path);
         g_free(uri);
     }
@@ -61,18 +64,28 @@ static std::optional<gardivo::Trv2StreamInfo> gst_trv2_dec_stream_from_file(GstT
     return info;
 }
 
-// Fills width, height, quality and frame rate of a sink structure, from itself or from the file.
+// Fills width, height, quality and frame rate of a sink structure, from itself or from the file;
+// on failure error says why.
 static gboolean gst_trv2_dec_describe(GstTrv2Dec* self, const GstStructure* s, int& w, int& h, guint& quality,
-                                      int& rateNum, int& rateDen) {
+                                      int& rateNum, int& rateDen, std::string& error) {
     rateNum = 0;
     rateDen = 1;
     gst_structure_get_fraction(s, "framerate", &rateNum, &rateDen);
     if (gst_structure_has_name(s, "video/x-trv2")) {
         quality = 0;
         gst_structure_get_uint(s, "quality", &quality);
-        return gst_structure_get_int(s, "width", &w) && gst_structure_get_int(s, "height", &h);
+        if (!gst_structure_get_int(s, "width", &w) || !gst_structure_get_int(s, "height", &h)) {
+            error = "the stream gives no picture size";
+            return FALSE;
+        }
+        if (w > gardivo::trv2::kMaxPictureSide || h > gardivo::trv2::kMaxPictureSide) {
+            error = "the stream gives a picture of " + std::to_string(w) + "x" + std::to_string(h) +
+                    "; at most 8192x8192 is accepted";
+            return FALSE;
+        }
+        return TRUE;
     }
-    const auto info = gst_trv2_dec_stream_from_file(self);
+    const auto info = gst_trv2_dec_stream_from_file(self, error);
     if (!info)
         return FALSE;
     w = info->width;
@@ -95,7 +108,8 @@ static GstCaps* gst_trv2_dec_transform_caps(GstBaseTransform* trans, GstPadDirec
             GstStructure* out = gst_structure_new("video/x-raw", "format", G_TYPE_STRING, "UYVY", NULL);
             int w, h, num, den;
             guint quality;
-            if (gst_caps_is_fixed(caps) && gst_trv2_dec_describe(self, in, w, h, quality, num, den)) {
+            std::string error;
+            if (gst_caps_is_fixed(caps) && gst_trv2_dec_describe(self, in, w, h, quality, num, den, error)) {
                 gst_structure_set(out, "width", G_TYPE_INT, w, "height", G_TYPE_INT, h, NULL);
                 if (num > 0)
                     gst_structure_set(out, "framerate", GST_TYPE_FRACTION, num, den, NULL);
@@ -126,9 +140,13 @@ static gboolean gst_trv2_dec_set_caps(GstBaseTransform* trans, GstCaps* incaps, 
     GstTrv2Dec* self = GST_TRV2_DEC(trans);
     int w, h, num, den;
     guint quality;
-    if (!gst_trv2_dec_describe(self, gst_caps_get_structure(incaps, 0), w, h, quality, num, den) ||
+    std::string error;
+    if (!gst_trv2_dec_describe(self, gst_caps_get_structure(incaps, 0), w, h, quality, num, den, error) ||
         w % 2 != 0 || w <= 0 || h <= 0) {
-        GST_ELEMENT_ERROR(self, STREAM, FORMAT, ("TRV2 stream without a usable picture size"), (NULL));
+        if (error.empty())
+            error = "the picture size " + std::to_string(w) + "x" + std::to_string(h) + " is not usable";
+        GST_ELEMENT_ERROR(self, STREAM, FORMAT,
+                          ("TRV2 stream without a usable picture size: %s", error.c_str()), (NULL));
         return FALSE;
     }
     self->width = w;

@@ -133,13 +133,22 @@ static gboolean gst_trv2_enc_set_caps(GstBaseTransform* trans, GstCaps* incaps, 
     return TRUE;
 }
 
-// One output buffer of width x height x 2 bytes for each input frame.
+// The output buffer of a frame: width x height x 2 bytes, as the AVI headers state it. A picture
+// so small that one worst-case macroblock would not fit that gets room for its worst case, so
+// that even a tiny frame is always coded whole.
+static gsize gst_trv2_enc_buffer_size(const GstTrv2Enc* self) {
+    const gsize plain = static_cast<gsize>(self->width) * static_cast<gsize>(self->height) * 2;
+    if (plain >= gardivo::trv2::worstCaseMacroblockBytes())
+        return plain;
+    return gardivo::trv2::worstCaseFrameBytes(self->width, self->height);
+}
+
 static gboolean gst_trv2_enc_transform_size(GstBaseTransform* trans, GstPadDirection direction, GstCaps* caps,
                                             gsize size, GstCaps* othercaps, gsize* othersize) {
     GstTrv2Enc* self = GST_TRV2_ENC(trans);
     if (direction != GST_PAD_SINK)
         return FALSE;
-    *othersize = static_cast<gsize>(self->width) * static_cast<gsize>(self->height) * 2;
+    *othersize = gst_trv2_enc_buffer_size(self);
     return TRUE;
 }
 

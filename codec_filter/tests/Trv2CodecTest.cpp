@@ -288,6 +288,28 @@ TEST(Trv2Encoder, NeverWritesPastItsCapacity) {
               full);
 }
 
+TEST(Trv2Encoder, AFrameWhoseCodeFitsIsCodedWhole) {
+    std::mt19937 rng(21);
+    const auto params = makeQualityParameters(24, 64); // level 9
+    for (int w : {2, 4, 8, 14, 16, 18, 32, 48})
+        for (int h : {1, 4, 8, 16, 17, 32}) {
+            const auto noise = randomFrame(rng, w, h);
+            const auto whole = encode(noise, w, h, 9);
+            const size_t plain = static_cast<size_t>(w) * h * 2;
+            for (size_t capacity : {whole.size(), whole.size() + 4, whole.size() + 12, plain}) {
+                if (capacity < whole.size())
+                    continue;
+                std::vector<uint8_t> out(capacity + 32, 0xEE);
+                ASSERT_EQ(encodeFrameWith(noise.data(), w, h, out.data(), capacity, params, macroblockScalar),
+                          whole.size())
+                    << w << "x" << h << " in " << capacity;
+                EXPECT_TRUE(std::equal(whole.begin(), whole.end(), out.begin())) << w << "x" << h;
+                for (size_t i = capacity; i < out.size(); ++i)
+                    ASSERT_EQ(out[i], 0xEE) << w << "x" << h << " in " << capacity;
+            }
+        }
+}
+
 TEST(Trv2Decoder, AnyBytesAreSafe) {
     std::mt19937 rng(3);
     std::vector<uint8_t> picture(48 * 40 * 2);

@@ -9,11 +9,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <gst/app/gstappsink.h>
 #include <gst/check/gstharness.h>
 #include <gst/gst.h>
+#include <random>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace gardivo;
 using namespace gardivo::testing;
@@ -109,6 +116,31 @@ TEST_F(Trv2Elements, TheEncoderOffersTrv2OfTheSameSizeWithItsQuality) {
     gst_harness_teardown(h);
 }
 
+TEST_F(Trv2Elements, TinyPicturesAreCodedWholeAtTheFinestLevel) {
+    std::mt19937 rng(4);
+    for (int side : {4, 8, 16}) {
+        GstHarness* h = gst_harness_new("trv2enc");
+        g_object_set(h->element, "quality-level", 9, NULL);
+        gst_harness_set_src_caps(h, uyvyCaps(side, side));
+        std::vector<uint8_t> picture(static_cast<size_t>(side) * side * 2);
+        for (auto& b : picture)
+            b = static_cast<uint8_t>(rng());
+        GstBuffer* in = gst_buffer_new_memdup(picture.data(), picture.size());
+        ASSERT_EQ(gst_harness_push(h, in), GST_FLOW_OK) << side;
+        GstBuffer* out = gst_harness_pull(h);
+        ASSERT_NE(out, nullptr) << side;
+        std::vector<uint8_t> whole(worstCaseFrameBytes(side, side));
+        whole.resize(encodeFrameWith(picture.data(), side, side, whole.data(), whole.size(),
+                                     makeQualityParameters(24, 64), activeKernel()));
+        GstMapInfo map;
+        gst_buffer_map(out, &map, GST_MAP_READ);
+        EXPECT_EQ(std::vector<uint8_t>(map.data, map.data + map.size), whole) << side;
+        gst_buffer_unmap(out, &map);
+        gst_buffer_unref(out);
+        gst_harness_teardown(h);
+    }
+}
+
 TEST_F(Trv2Elements, OnlyEvenWidthUyvyIsAccepted) {
     GstHarness* rgb = gst_harness_new("trv2enc");
     gst_harness_set_src_caps_str(rgb, "video/x-raw,format=RGB,width=320,height=240,framerate=25/1");
@@ -173,6 +205,26 @@ TEST_F(Trv2Elements, LevelTenIsAppliedButKeptAsFive) {
     EXPECT_EQ(level, 5);
     EXPECT_EQ(readText(ini()).find("TRV2QL=5"), readText(ini()).rfind("TRV2QL="));
     gst_object_unref(enc);
+}
+
+TEST_F(Trv2Elements, EncodersStoringTheirLevelAtOnceNeitherFailsNorMixes) {
+    writeText(ini(), "[boot]\nshell=x\n[TavrinCap.Drv]\nTRV2QL=5\n");
+    std::atomic<int> failures{0};
+    const auto store = [&](int level) {
+        for (int i = 0; i < 300; ++i)
+            if (!writeQualityLevel(level, ini()))
+                ++failures;
+    };
+    std::thread a(store, 3), b(store, 7);
+    a.join();
+    b.join();
+    EXPECT_EQ(failures, 0);
+    const std::string text = readText(ini());
+    EXPECT_TRUE(text == "[boot]\nshell=x\n[TavrinCap.Drv]\nTRV2QL=3\n" ||
+                text == "[boot]\nshell=x\n[TavrinCap.Drv]\nTRV2QL=7\n")
+        << text;
+    for (const auto& entry : std::filesystem::directory_iterator(m_registry.path()))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 }
 
 // Luma PSNR of two UYVY pictures.
@@ -362,6 +414,138 @@ TEST_F(Trv2Elements, TheAviHeadersCarryTheTrv2Format) {
     EXPECT_EQ(b.substr(b.find("strh") + 8, 8), "vidsTRV2");
     EXPECT_NE(b.find("idx1"), std::string::npos);
     EXPECT_EQ(b.find("indx"), std::string::npos); // one RIFF: no OpenDML index
+}
+
+} // namespace
+
+namespace {
+
+// Runs a pipeline until it ends; the text of the error that stopped it, "" at a clean end.
+std::string runForError(const std::string& description) {
+    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
+    if (!pipeline)
+        return "no pipeline";
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* msg = gst_bus_timed_pop_filtered(
+        bus, 20 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    std::string text = msg ? "" : "timed out";
+    if (msg && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
+        GError* error = nullptr;
+        gst_message_parse_error(msg, &error, nullptr);
+        text = error->message;
+        g_error_free(error);
+    }
+    if (msg)
+        gst_message_unref(msg);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return text;
+}
+
+TEST_F(Trv2Elements, AClipThatClaimsAHugePictureIsRefusedWithAReason) {
+    const std::string clip = m_files.file("huge.avi");
+    AviWriter writer;
+    ASSERT_TRUE(writer.open(clip, smallFormat(), std::nullopt));
+    writeFrames(writer, 3);
+    ASSERT_TRUE(writer.close());
+    std::string bytes = readText(clip);
+    const size_t strf = bytes.find("strf");
+    const auto put = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + i] = static_cast<char>(v >> (8 * i));
+    };
+
+    // Beyond what any capture source gives.
+    put(strf + 12, 32766);
+    put(strf + 16, 32767);
+    writeText(clip, bytes);
+    std::string error;
+    EXPECT_FALSE(readTrv2StreamInfo(clip, &error));
+    EXPECT_NE(error.find("32766x32767"), std::string::npos) << error;
+    std::string text = runForError("filesrc location=" + clip + " ! avidemux ! trv2dec ! fakesink");
+    EXPECT_NE(text.find("at most 8192x8192"), std::string::npos) << text;
+
+    // Within the limit, but no frame of the file could describe it.
+    put(strf + 12, 4096);
+    put(strf + 16, 4096);
+    writeText(clip, bytes);
+    EXPECT_FALSE(readTrv2StreamInfo(clip, &error));
+    text = runForError("filesrc location=" + clip + " ! avidemux ! trv2dec ! fakesink");
+    EXPECT_NE(text.find("no frame of at most"), std::string::npos) << text;
+
+    // The same file with its true size plays.
+    put(strf + 12, 64);
+    put(strf + 16, 48);
+    writeText(clip, bytes);
+    EXPECT_EQ(runForError("filesrc location=" + clip + " ! avidemux ! trv2dec ! fakesink"), "");
+}
+
+} // namespace
+
+namespace {
+
+// Runs f in a child process whose files may not grow past `bytes`; its exit code.
+template <typename F>
+int withFileSizeLimit(rlim_t bytes, F f) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{bytes, bytes};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::_exit(f());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+TEST_F(Trv2Elements, AFullDiskLeavesNoEmptyClipAndSaysWhy) {
+    const std::string clip = m_files.file("full.avi");
+    // Not even the headers fit: open fails with the reason and leaves no file.
+    EXPECT_EQ(withFileSizeLimit(1000,
+                                [&] {
+                                    AviWriter writer;
+                                    std::string error;
+                                    if (writer.open(clip, smallFormat(), std::nullopt, &error))
+                                        return 1;
+                                    return error.find("too large") != std::string::npos ? 0 : 2;
+                                }),
+              0);
+    EXPECT_FALSE(std::filesystem::exists(clip));
+
+    // The headers fit but no frame does: the clip is removed when it is closed.
+    EXPECT_EQ(withFileSizeLimit(5000,
+                                [&] {
+                                    AviWriter writer;
+                                    if (!writer.open(clip, smallFormat(), std::nullopt))
+                                        return 1;
+                                    std::vector<uint8_t> frame(4000, 1);
+                                    if (writer.writeVideoFrame(frame.data(), frame.size()))
+                                        return 2;
+                                    if (writer.lastError().empty())
+                                        return 3;
+                                    return writer.close() ? 4 : 0;
+                                }),
+              0);
+    EXPECT_FALSE(std::filesystem::exists(clip));
+
+    // Frames written before the disk filled stay readable.
+    EXPECT_EQ(withFileSizeLimit(16000,
+                                [&] {
+                                    AviWriter writer;
+                                    if (!writer.open(clip, smallFormat(), std::nullopt))
+                                        return 1;
+                                    std::vector<uint8_t> frame(1000, 1);
+                                    int written = 0;
+                                    while (writer.writeVideoFrame(frame.data(), frame.size()))
+                                        ++written;
+                                    writer.close();
+                                    return written > 0 ? 0 : 2;
+                                }),
+              0);
+    EXPECT_TRUE(std::filesystem::exists(clip));
 }
 
 } // namespace
