@@ -92,17 +92,22 @@ std::string base64(const uint8_t* data, size_t size) {
 
 std::string wrapText(std::string_view text, size_t width) {
     std::string out;
-    size_t lineStart = 0; // where the current line begins in out
+    size_t lineStart = 0;                 // where the current line begins in out
+    size_t lastSpace = std::string::npos; // the line's last space, kept as we go: a long line
+                                          // without one must not be searched again for each character
     for (char c : text) {
         out += c;
+        if (c == ' ')
+            lastSpace = out.size() - 1;
         if (c == '\n' && out.size() >= 2 && out[out.size() - 2] == '\r') {
             lineStart = out.size();
+            lastSpace = std::string::npos;
             continue;
         }
         if (out.size() - lineStart <= width)
             continue;
-        const size_t space = out.find_last_of(' ');
-        if (space == std::string::npos || space < lineStart)
+        const size_t space = lastSpace;
+        if (space == std::string::npos)
             continue; // no space on this line: it stays whole
         std::string_view before(out.data() + lineStart, space - lineStart);
         while (!before.empty() && isSpace(before.back()))
@@ -113,6 +118,8 @@ std::string wrapText(std::string_view text, size_t width) {
         std::string rebuilt = std::string(before) + "\r\n" + std::string(after);
         out.replace(lineStart, out.size() - lineStart, rebuilt);
         lineStart += before.size() + 2;
+        // What follows the break begins after the line's last space.
+        lastSpace = std::string::npos;
     }
     return out;
 }

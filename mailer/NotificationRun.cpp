@@ -4,7 +4,9 @@
 #include "SmtpConnection.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <netdb.h>
 #include <unistd.h>
 
@@ -117,8 +119,17 @@ bool NotificationRun::send(const MailFields& fields, std::string& lastError) {
         message.AddRecipients(fields.cc, RecipientCc);
     if (!fields.bcc.empty())
         message.AddRecipients(fields.bcc, RecipientBcc);
-    for (const auto& path : fields.attachments)
+    for (const auto& path : fields.attachments) {
         message.AddMimePart(path, OctetStreamPart, "", 4, true);
+        // The mail still goes, with an empty part in its place, but not without a word.
+        if (!path.empty()) {
+            std::FILE* file = std::fopen(path.c_str(), "rb");
+            if (file)
+                std::fclose(file);
+            else
+                writeAttachmentLog(path, std::strerror(errno));
+        }
+    }
 
     SmtpConnection connection(fields.server, m_smtpPort);
     connection.setTimeouts(m_connectTimeout, m_replyTimeout);
@@ -141,6 +152,18 @@ void NotificationRun::writeLog(int code) {
                              : "EMail Log: EMail Address or Server or network error, EMail sending "
                                "failed... (%04d/%02d/%02d %02d:%02d:%02d)\n";
     std::fprintf(m_log, format, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    std::fflush(m_log);
+}
+
+void NotificationRun::writeAttachmentLog(const std::string& path, const char* reason) {
+    if (!m_log)
+        return;
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    ::localtime_r(&now, &t);
+    std::fprintf(m_log, "EMail Log: Attached file cannot be read: %s: %s (%04d/%02d/%02d %02d:%02d:%02d)\n",
+                 path.c_str(), reason, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
+                 t.tm_sec);
     std::fflush(m_log);
 }
 

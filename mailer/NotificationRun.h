@@ -70,6 +70,8 @@ public:
 private:
     void show(const std::string& text);
     void writeLog(int code);
+    // An attachment that cannot be opened goes into the log before the mail is sent.
+    void writeAttachmentLog(const std::string& path, const char* reason);
 
     SettingsStore& m_store;
     Reporter& m_reporter;

@@ -83,15 +83,27 @@ void SmtpConnection::closeSocket() {
 }
 
 bool SmtpConnection::sendText(std::string_view text) {
+    // A server that stops reading must not hold the program for ever: each part of the text has
+    // to be taken within the reply time-out.
     while (!text.empty()) {
-        const ssize_t n = ::send(m_socket, text.data(), text.size(), MSG_NOSIGNAL);
+        const ssize_t n = ::send(m_socket, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            text.remove_prefix(static_cast<size_t>(n));
+            continue;
+        }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            m_lastError = "Socket Error!";
-            return false;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p{m_socket, POLLOUT, 0};
+            int ready;
+            do
+                ready = ::poll(&p, 1, static_cast<int>(m_replyTimeout.count()));
+            while (ready < 0 && errno == EINTR);
+            if (ready == 1 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL)))
+                continue;
         }
-        text.remove_prefix(static_cast<size_t>(n));
+        m_lastError = "Socket Error!";
+        return false;
     }
     return true;
 }

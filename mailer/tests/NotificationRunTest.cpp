@@ -143,6 +143,34 @@ TEST_F(NotificationTest, EverySendAppendsOneLogLine) {
     EXPECT_TRUE(std::regex_match(lines[2], failed)) << lines[2];
 }
 
+TEST_F(NotificationTest, AnAttachmentThatCannotBeReadIsLoggedAndTheMailStillGoes) {
+    auto s = store();
+    ScriptedSmtpServer server;
+    ASSERT_TRUE(server.listen());
+    const std::string deep =
+        m_program.file(std::string(200, 'd') + "/" + std::string(60, 'e') + "/error001.bmp");
+    ASSERT_GT(deep.size(), 260u);
+    std::filesystem::create_directories(std::filesystem::path(deep).parent_path());
+    writeText(deep, "BM");
+    const std::string missing = m_program.file("gone/error001.avi");
+    NotificationRun run(*s, m_reporter, {"1"});
+    run.setSmtpPort(server.port());
+    run.setSmtpTimeouts(2000ms, 2000ms);
+    ASSERT_TRUE(run.start());
+    std::string error;
+    MailFields f{"127.0.0.1", "10.0.0.5", "guard@127.0.0.1", "", "", "Alert", "Body", {deep, missing, ""}};
+    EXPECT_TRUE(run.send(f, error)) << error;
+    run.closeLog();
+    // The long path is attached (it names the file whole); the missing one is said in the log.
+    EXPECT_NE(server.data().find("filename=error001.bmp"), std::string::npos);
+    const std::string log = readText(m_program.file("Email.Log"));
+    EXPECT_EQ(
+        log.rfind("EMail Log: Attached file cannot be read: " + missing + ": No such file or directory (", 0),
+        0u)
+        << log;
+    EXPECT_NE(log.find("\nEMail Log: Warning EMail sending OK."), std::string::npos) << log;
+}
+
 TEST_F(NotificationTest, UnusableRegistryAndLogAreSaid) {
     TempDir other;
     writeText(other.file("blocker"), "");

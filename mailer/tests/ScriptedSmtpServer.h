@@ -25,8 +25,9 @@ public:
     std::map<std::string, std::string> replies = {{"HELO", "250 hello\r\n"}, {"MAIL", "250 ok\r\n"},
                                                   {"RCPT", "250 ok\r\n"},    {"DATA", "354 go on\r\n"},
                                                   {".", "250 queued\r\n"},   {"QUIT", "221 bye\r\n"}};
-    bool splitReplies = false; // send every reply in two pieces, a moment apart
-    std::string closeAfter;    // hang up instead of answering this command
+    bool splitReplies = false;    // send every reply in two pieces, a moment apart
+    std::string closeAfter;       // hang up instead of answering this command
+    std::string stopReadingAfter; // answer this command, then read nothing more
 
     // Listens on 127.0.0.1; port 0 picks a free one. false when the port cannot be had.
     bool listen(int port = 0) {
@@ -132,6 +133,11 @@ private:
             }
             if (hungUp)
                 break;
+            if (!stopReadingAfter.empty() && m_received.find(stopReadingAfter) != std::string::npos) {
+                while (!m_stop)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                break;
+            }
         }
         ::close(fd);
     }

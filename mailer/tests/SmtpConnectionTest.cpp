@@ -1,5 +1,6 @@
 #include "mailer/SmtpConnection.h"
 #include "ScriptedSmtpServer.h"
+#include "platform/tests/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -123,6 +124,23 @@ TEST_F(SmtpTest, ASilentServerTimesOut) {
     EXPECT_FALSE(c.Connect());
     EXPECT_EQ(c.GetLastError(), "Server didn't respond...");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+TEST_F(SmtpTest, AServerThatStopsReadingDuringTheDataTimesOut) {
+    m_server.stopReadingAfter = "DATA\r\n";
+    ASSERT_TRUE(m_server.listen());
+    SmtpConnection c("127.0.0.1", m_server.port());
+    c.setTimeouts(1000ms, 300ms);
+    ASSERT_TRUE(c.Connect());
+    // An attachment far larger than the socket buffers hold.
+    TempDir dir;
+    writeText(dir.file("clip.avi"), std::string(24 << 20, 'x'));
+    auto m = alert();
+    m.AddMimePart(dir.file("clip.avi"), OctetStreamPart, "", 4, true);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(c.SendMessage(m));
+    EXPECT_EQ(c.GetLastError(), "Socket Error!");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
 }
 
 TEST_F(SmtpTest, AServerThatHangsUpMidwayGivesASocketError) {
