@@ -5,6 +5,13 @@ function(gardivo_install_to_program_dir target)
         LIBRARY_OUTPUT_DIRECTORY "${GARDIVO_PROGRAM_DIR}")
 endfunction()
 
+# In a fuzz build, a library the fuzz targets exercise is instrumented for their coverage.
+function(gardivo_fuzz_instrument target)
+    if(GARDIVO_BUILD_FUZZERS)
+        target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+    endif()
+endfunction()
+
 # Adds a source file compiled for one x86 instruction set.
 function(gardivo_simd_source target file flags)
     target_sources(${target} PRIVATE ${file})
