@@ -170,11 +170,6 @@ std::string canonical(const std::string& path) {
     return result;
 }
 
-std::string baseName(std::string_view path) {
-    const auto slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
 // The resolved directory of a group, when it lies directly inside the working directory.
 std::string groupDirectory(const std::string& root, const std::string& group) {
     if (root.empty() || group.empty() || group == "." || group == ".." ||
