@@ -14,6 +14,8 @@ inline constexpr Colour kRed = 0x0000FF;
 inline constexpr Colour kBlue = 0xFF0000;
 inline constexpr Colour kYellow = 0x00FFFF;
 
+enum class TextAlign { Left, Centre };
+
 struct CanvasRect {
     int left = 0;
     int top = 0;
@@ -29,14 +31,25 @@ public:
     virtual ~OverlayCanvas() = default;
     virtual void fillRect(const CanvasRect& rect, Colour colour) = 0;
     // One line of bold serif text, transparent background, clipped to the box.
-    virtual void drawText(const CanvasRect& box, std::string_view text, Colour colour, int fontSize) = 0;
+    virtual void drawText(const CanvasRect& box, std::string_view text, Colour colour, int fontSize,
+                          TextAlign align = TextAlign::Left) = 0;
     virtual void drawLine(int x1, int y1, int x2, int y2, Colour colour, int penWidth) = 0;
     // Keeps what the overlay shows now, and puts it back, while a region is dragged.
     virtual void saveSnapshot() = 0;
     virtual void restoreSnapshot() = 0;
 };
 
-// Keeps every drawing call in order, for tests and the console demo.
+// Draws nothing: the overlay of a monitor without a screen.
+class NullOverlayCanvas final : public OverlayCanvas {
+public:
+    void fillRect(const CanvasRect&, Colour) override {}
+    void drawText(const CanvasRect&, std::string_view, Colour, int, TextAlign) override {}
+    void drawLine(int, int, int, int, Colour, int) override {}
+    void saveSnapshot() override {}
+    void restoreSnapshot() override {}
+};
+
+// Keeps every drawing call in order, for tests.
 class RecordingOverlayCanvas final : public OverlayCanvas {
 public:
     enum class Kind { Fill, Text, Line, Save, Restore };
@@ -46,14 +59,16 @@ public:
         Colour colour;
         std::string text;
         int size; // font size or pen width
+        TextAlign align = TextAlign::Left;
         bool operator==(const Call&) const = default;
     };
 
     void fillRect(const CanvasRect& rect, Colour colour) override {
         m_calls.push_back({Kind::Fill, rect, colour, {}, 0});
     }
-    void drawText(const CanvasRect& box, std::string_view text, Colour colour, int fontSize) override {
-        m_calls.push_back({Kind::Text, box, colour, std::string(text), fontSize});
+    void drawText(const CanvasRect& box, std::string_view text, Colour colour, int fontSize,
+                  TextAlign align = TextAlign::Left) override {
+        m_calls.push_back({Kind::Text, box, colour, std::string(text), fontSize, align});
     }
     void drawLine(int x1, int y1, int x2, int y2, Colour colour, int penWidth) override {
         m_calls.push_back({Kind::Line, {x1, y1, x2, y2}, colour, {}, penWidth});

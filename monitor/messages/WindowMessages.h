@@ -31,5 +31,8 @@ inline constexpr uint32_t WM_APP_REPORT = WM_APP + 1810;
 inline constexpr const char* kControlPanel = "ControlPanel";
 inline constexpr const char* kScreen = "Screen";
 inline constexpr const char* kHistory = "History";
+// Not skin pages, but reached the same way: the Tracing Box and an open setup wizard.
+inline constexpr const char* kTracingBox = "TracingBox";
+inline constexpr const char* kSetupForm = "TfrmSetup";
 
 } // namespace gardivo

@@ -1,0 +1,52 @@
+#pragma once
+
+// Owning pointers for GStreamer objects, so that every reference the capture side takes is
+// given back on every path.
+
+#include <gst/gst.h>
+
+#include <memory>
+#include <utility>
+
+namespace gardivo {
+
+struct GstObjectUnref {
+    void operator()(gpointer object) const {
+        if (object)
+            gst_object_unref(object);
+    }
+};
+struct GstCapsUnref {
+    void operator()(GstCaps* caps) const {
+        if (caps)
+            gst_caps_unref(caps);
+    }
+};
+struct GstSampleUnref {
+    void operator()(GstSample* sample) const {
+        if (sample)
+            gst_sample_unref(sample);
+    }
+};
+struct GstMessageUnref {
+    void operator()(GstMessage* message) const {
+        if (message)
+            gst_message_unref(message);
+    }
+};
+
+template <typename T>
+using GstRef = std::unique_ptr<T, GstObjectUnref>;
+using CapsRef = std::unique_ptr<GstCaps, GstCapsUnref>;
+using SampleRef = std::unique_ptr<GstSample, GstSampleUnref>;
+using MessageRef = std::unique_ptr<GstMessage, GstMessageUnref>;
+
+// Takes a new reference to a shared object.
+template <typename T>
+GstRef<T> addRef(T* object) {
+    if (object)
+        gst_object_ref(object);
+    return GstRef<T>(object);
+}
+
+} // namespace gardivo

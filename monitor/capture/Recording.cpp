@@ -1,0 +1,400 @@
+// Recording: the branch that writes a clip from the grabber's frames, its statistics over the
+// picture, the time limit and the watch over the disk.
+
+#include "CaptureGraph.h"
+
+#include "monitor/engine/DetectionEngine.h"
+#include "platform/ProgramDirectory.h"
+
+#include <cstdio>
+
+namespace gardivo {
+
+namespace {
+
+GstElement* make(const char* factory, const char* name = nullptr) {
+    return gst_element_factory_make(factory, name);
+}
+
+const char* firstFactory(std::initializer_list<const char*> names) {
+    for (const char* name : names)
+        if (GstElementFactory* f = gst_element_factory_find(name)) {
+            gst_object_unref(f);
+            return name;
+        }
+    return nullptr;
+}
+
+constexpr std::chrono::seconds kClipEndWait{5};
+
+} // namespace
+
+void CaptureGraph::setRecording(int format, bool audio, int timeLimit_s, const std::string& fileName) {
+    m_recordFormat = format;
+    m_recordAudio = audio;
+    m_timeLimit_s = timeLimit_s;
+    m_fileName = fileName;
+}
+
+// Counts what reaches the clip's writer, and notes the end of each of its streams.
+static GstPadProbeReturn countWritten(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* counter = static_cast<std::atomic<uint64_t>*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER)
+        ++*counter;
+    return GST_PAD_PROBE_OK;
+}
+
+bool CaptureGraph::buildAviBranch() {
+    GstElement* queue = make("queue", "record-queue");
+    GstElement* encoder = make("trv2enc", "Tavrin TRV2 Video Codec");
+    GstElement* sink = make("trv2avisink", "record-sink");
+    if (!encoder) {
+        // Without the compressor there would be nothing between the grabber and the file.
+        m_env.reporter->report("AddFilter:TRV2Codec");
+        for (GstElement* e : {queue, sink})
+            if (e)
+                gst_object_unref(gst_object_ref_sink(e));
+        return false;
+    }
+    std::string file = m_fileName;
+    if (file.empty())
+        file = joinPath(m_env.settings ? m_env.settings->homeDirectory() : homeDirectory(), "capture.avi");
+    g_object_set(sink, "location", file.c_str(), nullptr);
+    // Two seconds of frames may wait for the encoder; beyond that the oldest go, and count as
+    // dropped, rather than holding up the source.
+    g_object_set(queue, "leaky", 2, "max-size-buffers", 60, "max-size-bytes", 0, "max-size-time",
+                 G_GUINT64_CONSTANT(0), nullptr);
+    std::vector<GstElement*> chain{queue};
+    if (!m_grabberConnected) {
+        // No grabber frames to hang on: the clip converts the source's own.
+        GstElement* convert = make("videoconvert");
+        GstElement* scale = make("videoscale");
+        GstElement* caps = make("capsfilter");
+        CapsRef uyvy(grabberCaps());
+        g_object_set(caps, "caps", uyvy.get(), nullptr);
+        chain.insert(chain.end(), {convert, scale, caps});
+    }
+    chain.insert(chain.end(), {encoder, sink});
+    for (GstElement* e : chain)
+        gst_bin_add(GST_BIN(m_pipeline.get()), e);
+    m_recording->video = chain;
+    m_recording->queue = queue;
+    m_recording->sink = sink;
+    for (size_t i = 0; i + 1 < chain.size(); ++i)
+        if (!gst_element_link(chain[i], chain[i + 1])) {
+            m_env.reporter->report("SetOutputFileName");
+            return false;
+        }
+    return true;
+}
+
+bool CaptureGraph::buildMpegBranch() {
+    const char* encoderName = m_recordFormat == Mpeg1 ? firstFactory({"avenc_mpeg1video", "mpeg2enc"})
+                                                      : firstFactory({"avenc_mpeg2video", "mpeg2enc"});
+    const char* muxName = m_recordFormat == Mpeg1 ? firstFactory({"mpegpsmux", "avmux_mpeg"})
+                                                  : firstFactory({"mpegpsmux", "avmux_dvd"});
+    if (!encoderName) {
+        m_env.reporter->report("AddFilter:MPEG Encoder", CaptureReporter::Failure::Failed,
+                               "no MPEG video encoder is installed");
+        return false;
+    }
+    if (!muxName) {
+        m_env.reporter->report("AddFilter:MPEG MUX", CaptureReporter::Failure::Failed,
+                               "no MPEG program stream multiplexer is installed");
+        return false;
+    }
+    GstElement* queue = make("queue", "record-queue");
+    GstElement* convert = make("videoconvert");
+    GstElement* encoder = make(encoderName, "MPEG Encoder");
+    GstElement* mux = make(muxName, "MPEG Muliplexer");
+    GstElement* sink = make("filesink", "MPEG File Writer");
+    if (std::string(encoderName) == "mpeg2enc")
+        g_object_set(encoder, "format", m_recordFormat == Mpeg1 ? 0 : 3, nullptr);
+    std::string file = m_fileName;
+    if (file.empty())
+        file = joinPath(m_env.settings ? m_env.settings->homeDirectory() : homeDirectory(), "capture.mpg");
+    g_object_set(sink, "location", file.c_str(), nullptr);
+    g_object_set(queue, "leaky", 2, "max-size-buffers", 60, "max-size-bytes", 0, "max-size-time",
+                 G_GUINT64_CONSTANT(0), nullptr);
+    const std::vector<GstElement*> chain{queue, convert, encoder, mux, sink};
+    for (GstElement* e : chain)
+        gst_bin_add(GST_BIN(m_pipeline.get()), e);
+    m_recording->video = chain;
+    m_recording->queue = queue;
+    m_recording->sink = sink;
+    m_recording->avi = false;
+    if (!gst_element_link_many(queue, convert, encoder, mux, sink, nullptr)) {
+        m_env.reporter->report("Connect:Encoder-Multiplexer");
+        return false;
+    }
+    return true;
+}
+
+bool CaptureGraph::addAudioBranch() {
+    std::string error;
+    GstElement* source =
+        m_selectedAudio >= 0
+            ? SourceCatalog::createAudioSource(m_audioSources[static_cast<size_t>(m_selectedAudio)], error)
+            : nullptr;
+    bool ok = source != nullptr;
+    if (ok) {
+        gst_bin_add(GST_BIN(m_pipeline.get()), source);
+        ok = gst_element_set_state(source, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+    }
+    std::vector<GstElement*> chain;
+    if (ok) {
+        GstElement* queue = make("queue");
+        GstElement* convert = make("audioconvert");
+        GstElement* resample = make("audioresample");
+        GstElement* caps = make("capsfilter");
+        GstElement* encoder = nullptr;
+        CapsRef pcm(gst_caps_from_string("audio/x-raw,format=S16LE,layout=interleaved,channels=[1,2]"));
+        g_object_set(caps, "caps", pcm.get(), nullptr);
+        chain = {source, queue, convert, resample, caps};
+        if (!m_recording->avi) {
+            const char* name = firstFactory({"avenc_mp2", "twolame", "lamemp3enc"});
+            encoder = name ? make(name, "MPEG Audio Encoder") : nullptr;
+            if (!encoder) {
+                m_env.reporter->report("AddFilter:MPEG Audio Encoder");
+                ok = false;
+            } else {
+                chain.push_back(encoder);
+            }
+        }
+        for (size_t i = 1; i < chain.size(); ++i)
+            gst_bin_add(GST_BIN(m_pipeline.get()), chain[i]);
+        for (size_t i = 0; ok && i + 1 < chain.size(); ++i)
+            ok = gst_element_link(chain[i], chain[i + 1]);
+        if (ok) {
+            GstElement* target = m_recording->avi ? m_recording->sink : m_recording->video[3];
+            ok = gst_element_link(chain.back(), target);
+        }
+    }
+    if (ok) {
+        m_recording->audioSource = source;
+        m_recording->audio = chain;
+        return true;
+    }
+    // The sound cannot be captured: the user decides whether the clip goes without it.
+    for (GstElement* e : chain.empty() ? std::vector<GstElement*>{source} : chain)
+        if (e && GST_OBJECT_PARENT(e) == GST_OBJECT(m_pipeline.get())) {
+            gst_element_set_state(e, GST_STATE_NULL);
+            gst_bin_remove(GST_BIN(m_pipeline.get()), e);
+        } else if (e) {
+            gst_object_unref(gst_object_ref_sink(e));
+        }
+    if (m_env.reporter->ask("CAPTURE_AUDIO_ERROR", "Tavrin Recordo", MessageButtons::YesNo) !=
+        MessageAnswer::Yes)
+        return false;
+    m_recordAudio = false;
+    return true;
+}
+
+bool CaptureGraph::BuildCaptureGraph() {
+    if (m_built == CaptureBuilt)
+        return true;
+    if (!videoSource() || !m_pipeline || m_running == Capturing)
+        return false;
+    if (m_recordAudio && m_selectedAudio < 0)
+        return false;
+    if (m_built != PreviewBuilt && !BuildPreviewGraph())
+        return false;
+    m_recording = std::make_unique<Branch>();
+    const bool built = m_recordFormat == Avi ? buildAviBranch() : buildMpegBranch();
+    if (!built || (m_recordAudio && !addAudioBranch())) {
+        TearDown(false);
+        return false;
+    }
+    // The frames the writer takes, and the end of each stream it writes.
+    if (GstPad* pad = gst_element_get_static_pad(m_recording->sink, m_recording->avi ? "video" : "sink")) {
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, countWritten, &m_framesWritten, nullptr);
+        gst_object_unref(pad);
+    }
+    g_signal_connect_swapped(m_recording->queue, "overrun",
+                             G_CALLBACK(+[](gpointer data) { ++*static_cast<std::atomic<uint64_t>*>(data); }),
+                             &m_framesDropped);
+    const auto noteEnd = +[](GstPad*, GstPadProbeInfo* info, gpointer data) {
+        auto* branch = static_cast<Branch*>(data);
+        if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
+            std::lock_guard lock(branch->mutex);
+            ++branch->endsSeen;
+            branch->ended.notify_all();
+        }
+        return GST_PAD_PROBE_OK;
+    };
+    GstIterator* pads =
+        gst_element_iterate_sink_pads(m_recording->avi ? m_recording->sink : m_recording->video.back());
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+        GstPad* pad = GST_PAD(g_value_get_object(&item));
+        if (gst_pad_is_linked(pad))
+            gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, noteEnd, m_recording.get(), nullptr);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(pads);
+    m_built = CaptureBuilt;
+    return true;
+}
+
+bool CaptureGraph::StartCapture() {
+    if (m_running == Capturing)
+        return true;
+    if (!m_recording || m_recording->linked)
+        return false;
+    m_framesWritten = 0;
+    m_framesDropped = 0;
+    m_diskFullStop = false;
+    // The writer first, then each element up to the queue, so that nothing flows into an
+    // element that is not ready; then the branch is hung on the grabber's frames.
+    for (auto it = m_recording->video.rbegin(); it != m_recording->video.rend(); ++it)
+        gst_element_sync_state_with_parent(*it);
+    for (auto it = m_recording->audio.rbegin(); it != m_recording->audio.rend(); ++it)
+        gst_element_sync_state_with_parent(*it);
+    GstElement* tee = m_grabberConnected ? m_grabberTee : m_mainTee;
+    m_recording->teePad = gst_element_request_pad_simple(tee, "src_%u");
+    GstPad* queueSink = gst_element_get_static_pad(m_recording->queue, "sink");
+    const bool linked =
+        m_recording->teePad && gst_pad_link(m_recording->teePad, queueSink) == GST_PAD_LINK_OK;
+    gst_object_unref(queueSink);
+    if (!linked) {
+        m_env.reporter->report("Start Capture");
+        return false;
+    }
+    m_recording->linked = true;
+    if (GST_STATE(m_pipeline.get()) != GST_STATE_PLAYING &&
+        gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        m_env.reporter->report("Run");
+        return false;
+    }
+    resumeTracing();
+    m_captureStart_ms = m_env.now_ms();
+    DisplayCaptureStatistics(true);
+    if (m_env.timers)
+        m_env.timers->setTimer(kCaptureTimer, kCaptureTimerPeriod_ms);
+    m_running = Capturing;
+    return true;
+}
+
+bool CaptureGraph::StopCapture() {
+    if (m_running != Capturing)
+        return false;
+    pauseTracing();
+    Branch& b = *m_recording;
+    // Off the grabber's frames, then the end of the streams is sent after what is still queued,
+    // so that every frame taken is written and the file finished.
+    if (b.teePad) {
+        GstPad* queueSink = gst_element_get_static_pad(b.queue, "sink");
+        gst_pad_unlink(b.teePad, queueSink);
+        gst_element_release_request_pad(GST_ELEMENT(GST_OBJECT_PARENT(b.teePad)), b.teePad);
+        gst_object_unref(b.teePad);
+        b.teePad = nullptr;
+        gst_pad_send_event(queueSink, gst_event_new_eos());
+        gst_object_unref(queueSink);
+    }
+    if (b.audioSource)
+        gst_element_send_event(b.audioSource, gst_event_new_eos());
+    const int expected = b.audioSource ? 2 : 1;
+    {
+        std::unique_lock lock(b.mutex);
+        b.ended.wait_for(lock, kClipEndWait, [&] { return b.endsSeen >= expected; });
+    }
+    // Stopping the writer finishes the file in any case.
+    for (GstElement* e : b.audio)
+        gst_element_set_state(e, GST_STATE_NULL);
+    for (GstElement* e : b.video)
+        gst_element_set_state(e, GST_STATE_NULL);
+    b.linked = false;
+    m_captureStop_ms = m_env.now_ms();
+    if (m_env.timers)
+        m_env.timers->killTimer(kCaptureTimer);
+    m_running = Stopped;
+    DisplayCaptureStatistics(false);
+    return true;
+}
+
+void CaptureGraph::removeRecordingBranch() {
+    if (!m_recording || !m_pipeline)
+        return;
+    if (m_recording->teePad) {
+        gst_element_release_request_pad(GST_ELEMENT(GST_OBJECT_PARENT(m_recording->teePad)),
+                                        m_recording->teePad);
+        gst_object_unref(m_recording->teePad);
+        m_recording->teePad = nullptr;
+    }
+    for (auto* list : {&m_recording->audio, &m_recording->video})
+        for (GstElement* e : *list) {
+            gst_element_set_state(e, GST_STATE_NULL);
+            gst_bin_remove(GST_BIN(m_pipeline.get()), e);
+        }
+    m_recording.reset();
+}
+
+void CaptureGraph::OnCaptureTimer() {
+    if (m_running == Capturing)
+        DisplayCaptureStatistics(true);
+    if (m_running != Capturing)
+        return; // the disk watch may just have ended the clip
+    if (m_env.settings && m_env.settings->settings().TracingMode == 1 &&
+        m_env.settings->mode() == gardivo::Tracing)
+        return;
+    if (m_timeLimit_s <= 0)
+        return;
+    if ((m_env.now_ms() - m_captureStart_ms) / 1000 < static_cast<uint64_t>(m_timeLimit_s))
+        return;
+    stopRecordingFromGraph();
+}
+
+void CaptureGraph::DisplayCaptureStatistics(bool running) {
+    const int frames = static_cast<int>(m_framesWritten.load());
+    const int dropped = static_cast<int>(m_framesDropped.load());
+    char text[128];
+    if (running) {
+        const uint64_t elapsed = m_env.now_ms() - m_captureStart_ms;
+        std::snprintf(text, sizeof text, "Captured %d frames (%d dropped) %d.%dsec", frames, dropped,
+                      static_cast<int>(elapsed / 1000),
+                      static_cast<int>(elapsed / 100 - (elapsed / 1000) * 10));
+    } else {
+        const uint64_t duration = m_captureStop_ms - m_captureStart_ms;
+        std::snprintf(text, sizeof text, "Captured %d frames in %d.%d sec (%d dropped)", frames,
+                      static_cast<int>(duration / 1000),
+                      static_cast<int>(duration / 100 - (duration / 1000) * 10), dropped);
+    }
+    DrawStatus(text);
+}
+
+std::string CaptureGraph::freeSpaceDirectory() const {
+    if (m_env.settings && !m_env.settings->evidenceDirectory().empty())
+        return m_env.settings->evidenceDirectory();
+    return parentDirectory(m_fileName);
+}
+
+void CaptureGraph::DrawStatus(const std::string& text) {
+    m_lastStatus = text;
+    if (!m_env.freeSpace)
+        return;
+    const auto free = m_env.freeSpace(freeSpaceDirectory());
+    if (!free)
+        return;
+    const uint64_t mib = *free / 1048576;
+    if (mib > kDiskLow_MiB) {
+        DetectionEngine* engine = m_env.engine ? m_env.engine() : nullptr;
+        if (!engine)
+            return;
+        const VideoRectangle& r = engine->videoRect();
+        const CanvasRect strip{r.left, r.bottom - 20, r.right, r.bottom};
+        engine->canvas().fillRect(strip, kKeyColour);
+        engine->canvas().drawText(strip, text, kBlue, 12, TextAlign::Centre);
+        return;
+    }
+    // Stopping draws the final statistics through here again; the mark keeps it to one stop.
+    if (m_diskFullStop)
+        return;
+    m_diskFullStop = true;
+    stopRecordingFromGraph();
+    m_env.reporter->reporter().show(
+        {"ERROR_DISK_WILL_BE_FULL", "test", MessageIcon::None, MessageButtons::Ok, false});
+    m_diskFullStop = false;
+}
+
+} // namespace gardivo

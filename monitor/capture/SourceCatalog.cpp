@@ -1,0 +1,265 @@
+#include "SourceCatalog.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace gardivo {
+
+namespace {
+
+std::string trim(const std::string& s) {
+    const auto b = s.find_first_not_of(" \t\r");
+    const auto e = s.find_last_not_of(" \t\r");
+    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+}
+
+std::string deviceString(GstDevice* device, const char* field) {
+    GstStructure* props = gst_device_get_properties(device);
+    std::string value;
+    if (props) {
+        if (const char* v = gst_structure_get_string(props, field))
+            value = v;
+        gst_structure_free(props);
+    }
+    return value;
+}
+
+bool isUri(const std::string& description) {
+    return description.find("://") != std::string::npos && description.find('!') == std::string::npos &&
+           description.find(' ') == std::string::npos;
+}
+
+// The description of the elements that make a configured source: a URI is decoded to raw video;
+// a pipeline is taken as written. Either way the pictures come at the pace of their timestamps,
+// so that a video file plays in real time rather than all at once.
+std::string videoBinDescription(const CaptureSource& source) {
+    if (isUri(source.description))
+        return "uridecodebin uri=\"" + source.description + "\" caps=video/x-raw ! identity sync=true";
+    return source.description + " ! identity sync=true";
+}
+
+std::shared_ptr<GstDevice> shareDevice(GstDevice* device) {
+    return std::shared_ptr<GstDevice>(GST_DEVICE(gst_object_ref(device)),
+                                      [](GstDevice* d) { gst_object_unref(d); });
+}
+
+} // namespace
+
+std::string CaptureSource::identity() const {
+    if (!devicePath.empty())
+        return "v4l2:" + devicePath;
+    if (kind == Kind::Device && device) {
+        gchar* name = gst_device_get_display_name(device.get());
+        std::string id = std::string("device:") + (name ? name : "");
+        g_free(name);
+        return id;
+    }
+    return "configured:" + name + "|" + description;
+}
+
+std::vector<SourceLine> SourceCatalog::parse(const std::string& text, std::vector<int>* badLines) {
+    std::vector<SourceLine> lines;
+    std::istringstream in(text);
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        const std::string t = trim(line);
+        if (t.empty() || t[0] == '#')
+            continue;
+        const auto bar = t.find('|');
+        const std::string name = bar == std::string::npos ? "" : trim(t.substr(0, bar));
+        const std::string description = bar == std::string::npos ? "" : trim(t.substr(bar + 1));
+        if (name.empty() || description.empty()) {
+            if (badLines)
+                badLines->push_back(number);
+            continue;
+        }
+        lines.push_back({number, name, description});
+    }
+    return lines;
+}
+
+SourceCatalog::SourceCatalog(std::string sourcesFile, CaptureReporter& reporter)
+    : m_sourcesFile(std::move(sourcesFile)), m_reporter(reporter), m_provider(monitorDevices) {}
+
+SourceCatalog::~SourceCatalog() = default;
+
+std::vector<CaptureSource> SourceCatalog::monitorDevices(const char* deviceClass) {
+    std::vector<CaptureSource> found;
+    GstDeviceMonitor* monitor = gst_device_monitor_new();
+    gst_device_monitor_add_filter(monitor, deviceClass, nullptr);
+    GList* devices = gst_device_monitor_get_devices(monitor);
+    std::set<std::string> paths;
+    for (GList* l = devices; l; l = l->next) {
+        GstDevice* device = GST_DEVICE(l->data);
+        // A sound source that only listens to what the speakers play is no microphone.
+        if (deviceString(device, "device.class") == "monitor")
+            continue;
+        CaptureSource source;
+        source.kind = CaptureSource::Kind::Device;
+        gchar* name = gst_device_get_display_name(device);
+        source.name = name ? name : "";
+        g_free(name);
+        source.devicePath = deviceString(device, "api.v4l2.path");
+        if (source.devicePath.empty())
+            source.devicePath = deviceString(device, "device.path");
+        if (source.devicePath.rfind("/dev/video", 0) != 0)
+            source.devicePath.clear();
+        // Several providers may show one camera; one entry a node.
+        if (!source.devicePath.empty() && !paths.insert(source.devicePath).second)
+            continue;
+        source.device = shareDevice(device);
+        found.push_back(std::move(source));
+    }
+    g_list_free_full(devices, gst_object_unref);
+    gst_object_unref(monitor);
+    return found;
+}
+
+void SourceCatalog::enumerate() {
+    m_video.clear();
+    m_audio.clear();
+    for (auto& device : m_provider("Video/Source"))
+        if (m_video.size() < kMaxSources)
+            m_video.push_back(std::move(device));
+    for (auto& device : m_provider("Audio/Source"))
+        if (m_audio.size() < kMaxSources)
+            m_audio.push_back(std::move(device));
+
+    std::ifstream in(m_sourcesFile);
+    if (!in)
+        return;
+    std::stringstream text;
+    text << in.rdbuf();
+    std::vector<int> bad;
+    const auto lines = parse(text.str(), &bad);
+    // Our own file, so the user is told what is wrong with it, once for the run.
+    const auto once = [&](const std::string& key, const std::string& what) {
+        if (m_reported.insert(key).second)
+            m_reporter.say(what + "; the line is left out.");
+    };
+    for (int number : bad)
+        once("line " + std::to_string(number),
+             m_sourcesFile + " line " + std::to_string(number) + " is not \"name|pipeline or URI\"");
+    for (const auto& line : lines) {
+        CaptureSource source;
+        source.kind = CaptureSource::Kind::Configured;
+        source.name = line.name;
+        source.description = line.description;
+        // A pipeline that names elements nobody has is said once and skipped.
+        std::string error;
+        GstElement* probe = createVideoSource(source, error);
+        if (!probe) {
+            once(line.name + "|" + line.description, m_sourcesFile + " line " +
+                                                         std::to_string(line.lineNumber) + " (" + line.name +
+                                                         "): " + error);
+            continue;
+        }
+        gst_object_unref(gst_object_ref_sink(probe));
+        if (m_video.size() < kMaxSources)
+            m_video.push_back(std::move(source));
+    }
+}
+
+GstElement* SourceCatalog::createVideoSource(const CaptureSource& source, std::string& error) {
+    if (source.kind == CaptureSource::Kind::Device) {
+        if (!source.device) {
+            error = "the device is gone";
+            return nullptr;
+        }
+        GstElement* element = gst_device_create_element(source.device.get(), nullptr);
+        if (!element) {
+            error = "the device gives no element";
+            return nullptr;
+        }
+        // Raw pictures when the camera gives them, else its compressed ones decoded; at the
+        // NTSC rate when it is offered.
+        GstElement* bin = gst_bin_new(nullptr);
+        GError* parseError = nullptr;
+        GstElement* rest = gst_parse_bin_from_description(
+            "capsfilter caps=\"video/x-raw,framerate=30000/1001;video/x-raw;image/jpeg,framerate=30000/1001;"
+            "image/jpeg\" ! decodebin",
+            TRUE, &parseError);
+        if (!rest) {
+            error = parseError ? parseError->message : "cannot make the decoder";
+            g_clear_error(&parseError);
+            gst_object_unref(gst_object_ref_sink(element));
+            gst_object_unref(gst_object_ref_sink(bin));
+            return nullptr;
+        }
+        gst_bin_add_many(GST_BIN(bin), element, rest, nullptr);
+        gst_element_link(element, rest);
+        GstPad* pad = gst_element_get_static_pad(rest, "src");
+        gst_element_add_pad(bin, gst_ghost_pad_new("src", pad));
+        gst_object_unref(pad);
+        return bin;
+    }
+    GError* parseError = nullptr;
+    GstElement* bin = gst_parse_bin_from_description(videoBinDescription(source).c_str(), TRUE, &parseError);
+    if (parseError) {
+        error = parseError->message;
+        g_clear_error(&parseError);
+        if (bin)
+            gst_object_unref(gst_object_ref_sink(bin));
+        return nullptr;
+    }
+    return bin;
+}
+
+GstElement* SourceCatalog::createAudioSource(const CaptureSource& source, std::string& error) {
+    if (!source.device) {
+        error = "no sound device";
+        return nullptr;
+    }
+    GstElement* element = gst_device_create_element(source.device.get(), nullptr);
+    if (!element)
+        error = "the sound device gives no element";
+    return element;
+}
+
+DeviceWatch::DeviceWatch(Callback callback) : m_callback(std::move(callback)) {
+    m_monitor = gst_device_monitor_new();
+    gst_device_monitor_add_filter(m_monitor, "Video/Source", nullptr);
+    gst_device_monitor_add_filter(m_monitor, "Audio/Source", nullptr);
+    GstBus* bus = gst_device_monitor_get_bus(m_monitor);
+    gst_bus_set_sync_handler(bus, onMessage, this, nullptr);
+    gst_object_unref(bus);
+    m_started = gst_device_monitor_start(m_monitor);
+}
+
+DeviceWatch::~DeviceWatch() {
+    if (m_started)
+        gst_device_monitor_stop(m_monitor);
+    GstBus* bus = gst_device_monitor_get_bus(m_monitor);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(m_monitor);
+}
+
+GstBusSyncReply DeviceWatch::onMessage(GstBus*, GstMessage* message, gpointer data) {
+    auto* self = static_cast<DeviceWatch*>(data);
+    const auto type = GST_MESSAGE_TYPE(message);
+    if (type == GST_MESSAGE_DEVICE_ADDED || type == GST_MESSAGE_DEVICE_REMOVED) {
+        GstDevice* device = nullptr;
+        if (type == GST_MESSAGE_DEVICE_ADDED)
+            gst_message_parse_device_added(message, &device);
+        else
+            gst_message_parse_device_removed(message, &device);
+        CaptureSource source;
+        source.kind = CaptureSource::Kind::Device;
+        source.devicePath = deviceString(device, "api.v4l2.path");
+        if (source.devicePath.empty())
+            source.devicePath = deviceString(device, "device.path");
+        if (source.devicePath.rfind("/dev/video", 0) != 0)
+            source.devicePath.clear();
+        source.device = shareDevice(device);
+        gst_object_unref(device);
+        self->m_callback(type == GST_MESSAGE_DEVICE_ADDED, source.identity());
+    }
+    gst_message_unref(message);
+    return GST_BUS_DROP;
+}
+
+} // namespace gardivo

@@ -1,0 +1,146 @@
+#include "HeadlessMonitor.h"
+
+#include "platform/ProgramDirectory.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <dirent.h>
+#include <vector>
+
+namespace gardivo {
+
+namespace {
+
+const char* modeName(int mode) {
+    return mode == WatchDog ? "WatchDog" : mode == Tracing ? "Tracing" : "StandBy";
+}
+
+} // namespace
+
+HeadlessMonitor::HeadlessMonitor(Options options, std::FILE* out)
+    : m_options(std::move(options)), m_out(out) {
+    m_settings = std::make_unique<SettingsStore>(ProgramKind::Gardivo, m_registry, m_reporter,
+                                                 m_options.programDirectory);
+    m_companions = std::make_unique<CompanionLauncher>(*m_settings, m_reporter);
+    EngineHost::Setup setup;
+    setup.settings = m_settings.get();
+    setup.reporter = &m_reporter;
+    setup.sink = &m_sink;
+    setup.companions = m_companions.get();
+    setup.canvas = &m_canvas;
+    setup.sourcesFile = joinPath(m_settings->programDirectory(), SourceCatalog::kFileName);
+    setup.preferredSource = m_options.source;
+    m_host = std::make_unique<EngineHost>(setup);
+    m_host->onSourceMessage = [this](const std::string& name, uint64_t) {
+        if (name == "gardivo-motion")
+            printf("%8.3f s  source: motion begins\n", elapsed());
+    };
+    m_host->onClipEnded = [this](const std::string& path) {
+        const CaptureGraph* graph = m_host->capture() ? m_host->capture()->graph() : nullptr;
+        printf("%8.3f s  clip ended: %s (%s)\n", elapsed(), path.c_str(),
+               graph ? graph->lastStatus().c_str() : "");
+    };
+    connect(&m_poll, &QTimer::timeout, this, &HeadlessMonitor::poll);
+}
+
+HeadlessMonitor::~HeadlessMonitor() {
+    finish();
+}
+
+void HeadlessMonitor::printf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(m_out, format, args);
+    va_end(args);
+    std::fflush(m_out);
+}
+
+double HeadlessMonitor::elapsed() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+}
+
+bool HeadlessMonitor::start() {
+    m_started = std::chrono::steady_clock::now();
+    const auto& s = m_settings->settings();
+    printf("settings: %s (%s); tracing mode %d, stop rule %d, detect interval %d ms, actions %u\n",
+           m_settings->settingsFilePath().c_str(), m_settings->isDefaulted() ? "defaults" : "read from file",
+           s.TracingMode, s.StopRule, s.DetectInterval, s.ActionFlags);
+    m_host->startUp();
+    m_host->setVideoRect(0, 0, m_options.width, m_options.height);
+    CaptureSession* capture = m_host->capture();
+    const CaptureGraph* graph = capture ? capture->graph() : nullptr;
+    if (!graph || !graph->videoSource()) {
+        printf("no source could be opened\n");
+        return false;
+    }
+    printf("source: %s (%d of %zu)\n", graph->videoSource()->name.c_str(), graph->selectedVideo() + 1,
+           graph->videoNames().size());
+    printf("evidence: %s\nhistory:  %s\n", m_settings->evidenceDirectory().c_str(),
+           m_host->engine()->history().databasePath().c_str());
+    if (!m_host->engine()->hasConversionLibrary())
+        printf("no conversion module in %s: no frame is counted, nothing is compared\n",
+               m_settings->programDirectory().c_str());
+    if (m_options.startWatching) {
+        m_host->engine()->StartCommand();
+        printf("%8.3f s  start: %s\n", elapsed(), modeName(m_host->engine()->mode()));
+    }
+    m_lastMode = m_host->engine()->mode();
+    m_poll.start(50);
+    if (m_options.seconds > 0)
+        QTimer::singleShot(m_options.seconds * 1000, this, [this] { emit finished(); });
+    return true;
+}
+
+void HeadlessMonitor::poll() {
+    DetectionEngine* engine = m_host->engine();
+    if (!engine)
+        return;
+    if (engine->conditionCount() != m_lastConditions) {
+        m_lastConditions = engine->conditionCount();
+        const auto& e = engine->event(engine->currentSlot());
+        printf("%8.3f s  %s at %s: %u blocks changed; %s%s%s\n", elapsed(), e.Description.c_str(),
+               e.Time.c_str(), engine->lastChangedBlocks(), e.ImagePath.c_str(),
+               e.VideoPath.empty() ? "" : ", clip ", e.VideoPath.c_str());
+    }
+    if (engine->mode() != m_lastMode) {
+        m_lastMode = engine->mode();
+        printf("%8.3f s  mode %s\n", elapsed(), modeName(m_lastMode));
+    }
+}
+
+void HeadlessMonitor::finish() {
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_poll.stop();
+    std::string group;
+    std::vector<HistoryRecord> rows;
+    const std::string evidence = m_settings->evidenceDirectory();
+    if (m_host->engine()) {
+        poll();
+        group = evidence.substr(evidence.find_last_of('/') + 1);
+    }
+    m_host->shutdown();
+    printf("%8.3f s  stopped\n", elapsed());
+    if (evidence.empty())
+        return;
+    std::vector<std::string> files;
+    if (DIR* dir = ::opendir(evidence.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.')
+                files.emplace_back(entry->d_name);
+        ::closedir(dir);
+    }
+    std::sort(files.begin(), files.end());
+    printf("files in %s:%s\n", evidence.c_str(), files.empty() ? " none" : "");
+    for (const auto& f : files)
+        printf("  %s\n", f.c_str());
+    HistoryStore history(m_settings->programDirectory());
+    printf("history rows of this run:\n");
+    for (const auto& row : history.allRecords())
+        if (row.GroupName == group)
+            printf("  %s | %s | %s | %s | %s |%s\n", row.GroupName.c_str(), row.Time.c_str(),
+                   row.Description.c_str(), row.ImagePath.c_str(), row.VideoPath.c_str(), row.Remark.c_str());
+}
+
+} // namespace gardivo

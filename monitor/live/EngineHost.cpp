@@ -1,0 +1,234 @@
+#include "EngineHost.h"
+
+#include "monitor/messages/WindowMessages.h"
+#include "platform/ProgramDirectory.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QTimerEvent>
+
+#include <sys/statvfs.h>
+
+namespace gardivo {
+
+namespace {
+
+// A program message or a piece of work, travelling to the engine thread.
+class EngineEvent final : public QEvent {
+public:
+    static QEvent::Type type() {
+        static const auto t = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return t;
+    }
+    EngineEvent(uint32_t message, intptr_t wParam, intptr_t lParam)
+        : QEvent(type()), message(message), wParam(wParam), lParam(lParam) {}
+    explicit EngineEvent(std::function<void()> work) : QEvent(type()), call(std::move(work)) {}
+
+    uint32_t message = 0;
+    intptr_t wParam = 0;
+    intptr_t lParam = 0;
+    std::function<void()> call;
+};
+
+std::optional<uint64_t> statvfsFreeSpace(const std::string& path) {
+    struct statvfs s {};
+    if (path.empty() || ::statvfs(path.c_str(), &s) != 0)
+        return std::nullopt;
+    return static_cast<uint64_t>(s.f_bavail) * s.f_frsize;
+}
+
+} // namespace
+
+void initMediaFramework(const std::string& pluginDirectory) {
+    static std::once_flag once;
+    std::call_once(once, [&] {
+        gst_init(nullptr, nullptr);
+        gst_registry_scan_path(gst_registry_get(), pluginDirectory.c_str());
+    });
+}
+
+EngineHost::EngineHost(Setup setup, QObject* parent)
+    : QObject(parent), m_setup(std::move(setup)), m_captureReporter(*m_setup.reporter),
+      m_converter(m_setup.settings->programDirectory()) {
+    initMediaFramework(executableDirectory());
+    if (!m_setup.freeSpace)
+        m_setup.freeSpace = statvfsFreeSpace;
+    m_sound = std::make_unique<GstSoundPlayer>();
+}
+
+EngineHost::~EngineHost() {
+    shutdown();
+}
+
+void EngineHost::post(uint32_t message, intptr_t wParam, intptr_t lParam) {
+    QCoreApplication::postEvent(this, new EngineEvent(message, wParam, lParam));
+}
+
+void EngineHost::postCall(std::function<void()> call) {
+    QCoreApplication::postEvent(this, new EngineEvent(std::move(call)));
+}
+
+void EngineHost::interruptWaits() {
+    m_interrupt.interrupt();
+    if (m_engine)
+        m_engine->interruptWaits();
+}
+
+void EngineHost::customEvent(QEvent* event) {
+    if (event->type() != EngineEvent::type())
+        return;
+    auto* e = static_cast<EngineEvent*>(event);
+    if (m_shutDown)
+        return;
+    if (e->call)
+        e->call();
+    else
+        handleMessage(e->message, e->wParam, e->lParam);
+}
+
+bool EngineHost::setTimer(int id, int period_ms) {
+    if (period_ms <= 0)
+        return false;
+    auto& timer = m_timers[id];
+    if (!timer)
+        timer = std::make_unique<QBasicTimer>();
+    timer->start(period_ms, Qt::PreciseTimer, this);
+    return timer->isActive();
+}
+
+void EngineHost::killTimer(int id) {
+    const auto it = m_timers.find(id);
+    if (it != m_timers.end())
+        it->second->stop();
+}
+
+void EngineHost::timerEvent(QTimerEvent* event) {
+    for (const auto& [id, timer] : m_timers) {
+        if (timer->timerId() != event->timerId())
+            continue;
+        if (id == DetectionEngine::kDetectionTimer || id == DetectionEngine::kTracingTimer) {
+            if (m_engine)
+                m_engine->OnTimer(id);
+        } else if (m_capture) {
+            m_capture->OnTimer(id);
+        }
+        return;
+    }
+}
+
+void EngineHost::startUp() {
+    if (m_capture || m_shutDown)
+        return;
+    CaptureGraph::Environment env;
+    env.reporter = &m_captureReporter;
+    env.settings = m_setup.settings;
+    env.sink = m_setup.sink;
+    env.timers = this;
+    env.clock = &m_clock;
+    env.interrupt = &m_interrupt;
+    env.postGraphEvent = [this] { post(WM_APP_GRAPH_EVENT); };
+    env.makePreviewSink = m_setup.makePreviewSink;
+    env.freeSpace = m_setup.freeSpace;
+    env.engine = [this] { return m_engine.get(); };
+    env.onElementMessage = [this](const GstStructure* s) {
+        if (!onSourceMessage)
+            return;
+        guint64 runningTime = 0;
+        gst_structure_get_uint64(s, "running-time", &runningTime);
+        onSourceMessage(gst_structure_get_name(s), runningTime);
+    };
+    m_capture = std::make_unique<CaptureSession>(env, m_setup.sourcesFile, m_setup.openDevice,
+                                                 m_setup.makeMixer ? m_setup.makeMixer() : nullptr);
+    m_capture->setPreferredSource(m_setup.preferredSource);
+    m_capture->setClipEnded([this](const std::string& path) {
+        if (onClipEnded)
+            onClipEnded(path);
+    });
+    if (m_engine) {
+        m_capture->setFrameSize(m_engine->frameWidth(), m_engine->frameHeight());
+        m_engine->setFrameSource(m_capture.get());
+    }
+    m_capture->OpenCapture();
+    if (m_setup.watchDevices)
+        m_deviceWatch = std::make_unique<DeviceWatch>([this](bool added, const std::string& identity) {
+            postCall([this, added, identity] {
+                if (m_capture)
+                    m_capture->OnDeviceChange(added, identity);
+            });
+        });
+}
+
+void EngineHost::setVideoRect(int left, int top, int right, int bottom) {
+    if (m_shutDown)
+        return;
+    if (!m_engine) {
+        EngineServices services;
+        services.sink = m_setup.sink;
+        services.timers = this;
+        services.clock = &m_clock;
+        services.recorder = &m_recorder;
+        services.sound = m_sound.get();
+        services.companions = m_setup.companions;
+        services.converter = &m_converter;
+        m_engine = std::make_unique<DetectionEngine>(*m_setup.settings, *m_setup.canvas, services);
+        m_engine->setFrameSource(m_capture.get());
+    } else {
+        m_engine->StopWatching(false);
+    }
+    m_engine->SetVideoRect(left, top, right, bottom);
+}
+
+void EngineHost::handleMessage(uint32_t message, intptr_t wParam, intptr_t lParam) {
+    switch (message) {
+    case WM_APP_GRAPH_EVENT:
+        if (m_capture)
+            m_capture->OnGraphEvent();
+        break;
+    case WM_APP_SELECT_DEVICE:
+        if (m_capture)
+            m_capture->SelectDevice(static_cast<int>(wParam));
+        break;
+    case WM_APP_SELECT_STANDARD:
+        if (m_capture)
+            m_capture->SetVideoStandard(static_cast<int>(wParam));
+        break;
+    case WM_APP_SETTINGS_CHANGED:
+        // The wizard saved (or cancelled): the record is read again and applied.
+        m_setup.settings->load();
+        if (m_capture) {
+            m_capture->ApplySettings();
+            m_capture->ReportRegion();
+        }
+        break;
+    case WM_APP_PROC_AMP:
+        if (m_capture)
+            m_capture->SetProcAmp(static_cast<int>(wParam), static_cast<int>(lParam));
+        break;
+    default:
+        break;
+    }
+}
+
+void EngineHost::shutdown() {
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    interruptWaits();
+    m_deviceWatch.reset();
+    if (m_engine) {
+        // A trace under way is released, so that its history row gets its remark.
+        if (m_engine->mode() == Tracing)
+            m_engine->StopCommand();
+        m_engine->StopWatching(true);
+    }
+    for (auto& [id, timer] : m_timers)
+        timer->stop();
+    // The capture side goes first (the clip is finished), then the engine.
+    if (m_engine)
+        m_engine->setFrameSource(nullptr);
+    m_capture.reset();
+    m_engine.reset();
+    m_sound.reset();
+}
+
+} // namespace gardivo

@@ -1,0 +1,117 @@
+#pragma once
+
+// The engine thread of gardivo: it owns the detection engine, the capture side, the warning
+// sound and the timers 1, 2, 3 (and the capture side's own), and handles, in order, the
+// messages and commands posted to it from other threads. The windowed program runs it on a
+// thread of its own; the headless monitor on its main thread. Nothing here waits for a window.
+
+#include "monitor/capture/CaptureSession.h"
+#include "monitor/capture/PixelConversionLibrary.h"
+#include "monitor/capture/WarningSound.h"
+#include "monitor/engine/DetectionEngine.h"
+
+#include <QBasicTimer>
+#include <QObject>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace gardivo {
+
+class EngineHost final : public QObject, private TimerHost {
+    Q_OBJECT
+public:
+    struct Setup {
+        SettingsStore* settings = nullptr;
+        Reporter* reporter = nullptr;
+        MessageSink* sink = nullptr;
+        Companions* companions = nullptr;
+        OverlayCanvas* canvas = nullptr;
+        // "sources.txt" of the program directory.
+        std::string sourcesFile;
+        // The preview branch's sink; none without a screen.
+        std::function<GstElement*()> makePreviewSink;
+        CaptureSession::DeviceOpener openDevice = openV4l2Device;
+        std::function<std::unique_ptr<MixerBackend>()> makeMixer = makeAlsaMixerBackend;
+        std::function<std::optional<uint64_t>(const std::string&)> freeSpace;
+        // Whether cameras coming and going are watched.
+        bool watchDevices = true;
+        // The source to open by name, when it is listed.
+        std::string preferredSource;
+    };
+
+    explicit EngineHost(Setup setup, QObject* parent = nullptr);
+    ~EngineHost() override;
+    EngineHost(const EngineHost&) = delete;
+    EngineHost& operator=(const EngineHost&) = delete;
+
+    // --- from any thread ---
+    // A program message (WM_APP_* and the like) for the engine thread.
+    void post(uint32_t message, intptr_t wParam = 0, intptr_t lParam = 0);
+    // Work for the engine thread, run in the order posted.
+    void postCall(std::function<void()> call);
+    // Ends a start delay or a pause under way at once (a Stop, or the end of the program).
+    void interruptWaits();
+
+    // --- on the engine thread ---
+    // The video window's start-up: the capture side is opened and its preview started.
+    void startUp();
+    // The page placed the video: the engine is made on the first call, then given the rectangle.
+    void setVideoRect(int left, int top, int right, int bottom);
+    // The end: a trace under way is released, watching stops for good, a clip is finished, and
+    // the capture side and the engine go.
+    void shutdown();
+    void handleMessage(uint32_t message, intptr_t wParam, intptr_t lParam);
+
+    DetectionEngine* engine() { return m_engine.get(); }
+    CaptureSession* capture() { return m_capture.get(); }
+    SettingsStore& settings() { return *m_setup.settings; }
+    bool isShutDown() const { return m_shutDown; }
+
+    // Called on the engine thread for every element message of the pipeline (the test pattern
+    // says when its figure starts to move), and for every clip that ended.
+    std::function<void(const std::string& name, uint64_t runningTime)> onSourceMessage;
+    std::function<void(const std::string& path)> onClipEnded;
+
+protected:
+    void customEvent(QEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    // TimerHost: timers of this thread by the program's ids.
+    bool setTimer(int id, int period_ms) override;
+    void killTimer(int id) override;
+
+    // The engine's recorder is the capture side, which may come after the engine.
+    class ForwardingRecorder final : public Recorder {
+    public:
+        explicit ForwardingRecorder(EngineHost& host) : m_host(host) {}
+        bool isRecording() const override { return m_host.m_capture && m_host.m_capture->isRecording(); }
+        bool StartRecording(const std::string& path) override {
+            return m_host.m_capture && m_host.m_capture->StartRecording(path);
+        }
+
+    private:
+        EngineHost& m_host;
+    };
+
+    Setup m_setup;
+    ForwardingRecorder m_recorder{*this};
+    CaptureReporter m_captureReporter;
+    SystemClock m_clock;
+    WaitInterrupt m_interrupt;
+    PixelConversionLibrary m_converter;
+    std::unique_ptr<GstSoundPlayer> m_sound;
+    std::unique_ptr<CaptureSession> m_capture;
+    std::unique_ptr<DetectionEngine> m_engine;
+    std::unique_ptr<DeviceWatch> m_deviceWatch;
+    std::map<int, std::unique_ptr<QBasicTimer>> m_timers;
+    bool m_shutDown = false;
+};
+
+// Makes GStreamer ready and finds gardivo's own plugins in the program directory.
+void initMediaFramework(const std::string& pluginDirectory);
+
+} // namespace gardivo
