@@ -71,6 +71,7 @@ static gboolean gst_trv2_avi_sink_ensure_open(GstTrv2AviSink* self, std::unique_
     if (gst_pad_is_linked(self->audioPad) && !s.audio)
         s.audioFormatKnown.wait_for(lock, std::chrono::seconds(2),
                                     [&] { return s.audio.has_value() || s.audioEos; });
+    GST_DEBUG_OBJECT(self, "opening %s with %s", s.location.c_str(), s.audio ? "sound" : "no sound");
     std::string error;
     if (!s.writer.open(s.location, *s.video, s.audio, &error)) {
         s.failed = true;
@@ -166,6 +167,8 @@ static gboolean gst_trv2_avi_sink_event(GstPad* pad, GstObject* parent, GstEvent
             a.sampleRate = static_cast<uint32_t>(rate);
             a.channels = static_cast<uint16_t>(channels);
             a.bitsPerSample = g_strcmp0(gst_structure_get_string(st, "format"), "U8") == 0 ? 8 : 16;
+            GST_DEBUG_OBJECT(self, "sound of %d Hz, %d channels%s", rate, channels,
+                             s.writer.isOpen() ? ", after the file was opened" : "");
             if (!s.writer.isOpen())
                 s.audio = a;
             s.audioFormatKnown.notify_all();

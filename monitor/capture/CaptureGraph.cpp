@@ -632,7 +632,7 @@ void CaptureGraph::OnTimer(int id) {
             m_lastProgress = now;
             if (samples != 0)
                 m_reconnectDelay_ms = 1000; // it works again: the next failure is retried soon
-        } else if (now - m_lastProgress > kStallTime && !m_reconnectPending) {
+        } else if (now - m_lastProgress > m_env.stallTime && !m_reconnectPending) {
             m_lastProgress = now;
             scheduleReconnect();
         }

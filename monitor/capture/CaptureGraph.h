@@ -49,8 +49,6 @@ public:
     static constexpr int kSourceWatchTimer = 11; // a source that stopped giving pictures
     static constexpr int kReconnectTimer = 12;   // a source that failed, tried again
     static constexpr int kCaptureTimerPeriod_ms = 200;
-    // No picture for this long and the source counts as lost.
-    static constexpr std::chrono::milliseconds kStallTime{5000};
     // A picture older than this is not handed to the detector.
     static constexpr std::chrono::milliseconds kStaleFrame{3000};
     static constexpr uint64_t kDiskLow_MiB = 39;
@@ -74,6 +72,8 @@ public:
         std::function<DetectionEngine*()> engine;
         // Element messages of the pipeline (the test pattern's "gardivo-motion").
         std::function<void(const GstStructure*)> onElementMessage;
+        // No picture for this long and the source counts as lost.
+        std::chrono::milliseconds stallTime{5000};
     };
 
     CaptureGraph(Environment environment, SourceCatalog& catalog, std::string fileName, int recordFormat,

@@ -57,6 +57,12 @@ const char* messageName(uint32_t message) {
         return "WM_APP_PRUNE_HISTORY";
     case WM_APP_MODE_CHANGED:
         return "WM_APP_MODE_CHANGED";
+    case WM_APP_CAPTURE_BUSY:
+        return "WM_APP_CAPTURE_BUSY";
+    case WM_APP_CAPTURE_IDLE:
+        return "WM_APP_CAPTURE_IDLE";
+    case WM_APP_SELECT_DEVICE:
+        return "WM_APP_SELECT_DEVICE";
     default:
         return "message";
     }

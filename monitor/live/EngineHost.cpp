@@ -48,9 +48,11 @@ void initMediaFramework(const std::string& pluginDirectory) {
 }
 
 EngineHost::EngineHost(Setup setup, QObject* parent)
-    : QObject(parent), m_setup(std::move(setup)), m_captureReporter(*m_setup.reporter),
-      m_converter(m_setup.settings->programDirectory()) {
+    : QObject(parent), m_setup(std::move(setup)), m_captureReporter(*m_setup.reporter) {
     initMediaFramework(executableDirectory());
+    m_converter = std::make_unique<PixelConversionLibrary>(m_setup.settings->programDirectory());
+    if (!m_converter->isLoaded())
+        m_converter = std::make_unique<PixelConversionLibrary>(executableDirectory());
     if (!m_setup.freeSpace)
         m_setup.freeSpace = statvfsFreeSpace;
     m_sound = std::make_unique<GstSoundPlayer>();
@@ -169,7 +171,7 @@ void EngineHost::setVideoRect(int left, int top, int right, int bottom) {
         services.recorder = &m_recorder;
         services.sound = m_sound.get();
         services.companions = m_setup.companions;
-        services.converter = &m_converter;
+        services.converter = m_converter.get();
         m_engine = std::make_unique<DetectionEngine>(*m_setup.settings, *m_setup.canvas, services);
         m_engine->setFrameSource(m_capture.get());
     } else {

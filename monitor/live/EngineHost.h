@@ -102,7 +102,8 @@ private:
     CaptureReporter m_captureReporter;
     SystemClock m_clock;
     WaitInterrupt m_interrupt;
-    PixelConversionLibrary m_converter;
+    // From the program directory, or else beside this program.
+    std::unique_ptr<PixelConversionLibrary> m_converter;
     std::unique_ptr<GstSoundPlayer> m_sound;
     std::unique_ptr<CaptureSession> m_capture;
     std::unique_ptr<DetectionEngine> m_engine;

@@ -1,0 +1,454 @@
+// The capture side on real GStreamer pipelines over test sources: the states and transitions,
+// grabbing, clips that play back, the time limit, the disk watch, sources that fail or go
+// away, sound, and sources.txt lines that are wrong.
+
+#include "CaptureTestKit.h"
+
+#include "codec_filter/AviReader.h"
+#include "monitor/capture/testsrc/TestPatternScene.h"
+#include "monitor/engine/DetectionEngine.h"
+#include "monitor/messages/WindowMessages.h"
+
+#include <gst/app/gstappsink.h>
+
+#include <filesystem>
+
+using namespace gardivo;
+using namespace gardivo::testing;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kTwoSources = "Still|videotestsrc is-live=true pattern=smpte\n"
+                                    "Other|videotestsrc is-live=true pattern=ball\n";
+
+// The frames of a clip as a player sees them.
+int playedFrames(const std::string& clip) {
+    const std::string description =
+        "filesrc location=\"" + clip + "\" ! avidemux ! trv2dec ! appsink name=out sync=false";
+    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
+    if (!pipeline)
+        return -1;
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    int frames = 0;
+    while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 5 * GST_SECOND)) {
+        ++frames;
+        gst_sample_unref(sample);
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(sink);
+    gst_object_unref(pipeline);
+    return frames;
+}
+
+size_t count(const std::vector<std::string>& texts, const std::string& text) {
+    return static_cast<size_t>(std::count(texts.begin(), texts.end(), text));
+}
+
+using Graph = CaptureGraph;
+
+TEST_F(CaptureFixture, PreviewGrabRecordStopAndSwitchFollowTheStateTable) {
+    auto& s = session(kTwoSources);
+    ASSERT_TRUE(s.OpenCapture());
+    Graph* g = s.graph();
+    EXPECT_EQ(g->videoNames(), (std::vector<std::string>{"Still", "Other"}));
+    EXPECT_EQ(m_store->readCaptureDevices(), (std::vector<std::string>{"Still", "Other"}));
+    EXPECT_EQ(g->builtState(), Graph::PreviewBuilt);
+    EXPECT_EQ(g->runningState(), Graph::Previewing);
+    EXPECT_TRUE(g->isGrabberConnected());
+
+    // The newest frame, in UYVY at the detector's size.
+    std::vector<uint8_t> frame;
+    ASSERT_TRUE(waitForFrame(frame));
+    EXPECT_EQ(frame.size(), 160u * 120 * 2);
+    EXPECT_GT(frame[1], 150); // the white bar at the left of the colour bars
+
+    const std::string clip = m_program.file("clip.avi");
+    ASSERT_TRUE(s.StartRecording(clip));
+    EXPECT_EQ(g->builtState(), Graph::CaptureBuilt);
+    EXPECT_EQ(g->runningState(), Graph::Capturing);
+    EXPECT_EQ(s.graphState(), FrameSource::kGraphStateBusy);
+    EXPECT_TRUE(m_timers.isActive(Graph::kCaptureTimer));
+    EXPECT_EQ(m_timers.active[Graph::kCaptureTimer], 200);
+    EXPECT_EQ(m_sink.log.back(), "TracingBox WM_APP_CAPTURE_BUSY");
+    // A second clip cannot start while one is written; nothing changes.
+    EXPECT_FALSE(s.StartRecording(m_program.file("second.avi")));
+    EXPECT_EQ(g->runningState(), Graph::Capturing);
+    // The grabber goes on giving frames while the clip is written.
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(s.GrabFrame(frame));
+    pumpUntil([&] { return g->framesWritten() >= 20; });
+
+    s.StopRecording();
+    EXPECT_FALSE(m_timers.isActive(Graph::kCaptureTimer));
+    EXPECT_EQ(m_sink.log.back(), "TracingBox WM_APP_CAPTURE_IDLE");
+    EXPECT_EQ(g->builtState(), Graph::PreviewBuilt);
+    EXPECT_EQ(g->runningState(), Graph::Previewing);
+    EXPECT_FALSE(fs::exists(m_program.file("second.avi")));
+    ASSERT_GE(g->framesWritten(), 20u);
+    EXPECT_EQ(playedFrames(clip), static_cast<int>(g->framesWritten()));
+    const auto info = readTrv2StreamInfo(clip);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->width, 160);
+    EXPECT_EQ(info->height, 120);
+
+    // Another source: all is made anew; the settings note the choice.
+    ASSERT_TRUE(s.SelectDevice(1));
+    EXPECT_EQ(g->selectedVideo(), 1);
+    EXPECT_EQ(m_store->settings().CaptureDevice, 1);
+    EXPECT_EQ(g->runningState(), Graph::Previewing);
+    ASSERT_TRUE(waitForFrame(frame));
+    // An index outside the list changes nothing.
+    EXPECT_FALSE(s.SelectDevice(5));
+    EXPECT_FALSE(s.SelectDevice(-1));
+    EXPECT_EQ(g->selectedVideo(), 1);
+    EXPECT_EQ(g->runningState(), Graph::Previewing);
+    EXPECT_TRUE(m_reporter.messages().empty());
+}
+
+TEST_F(CaptureFixture, ATimeLimitEndsTheClipAtTheFirstTickPastIt) {
+    m_fakeNow = true;
+    m_now_ms = 1000;
+    auto& s = session(kTwoSources);
+    ASSERT_TRUE(s.OpenCapture());
+    m_store->settings().RecordTimeLimit = 3;
+    ASSERT_TRUE(s.StartRecording(m_program.file("limit.avi")));
+    Graph* g = s.graph();
+    EXPECT_EQ(g->lastStatus(), "Captured 0 frames (0 dropped) 0.0sec");
+    m_now_ms = 1000 + 2345;
+    s.OnTimer(Graph::kCaptureTimer);
+    EXPECT_TRUE(g->isCapturing());
+    EXPECT_NE(g->lastStatus().find(" dropped) 2.3sec"), std::string::npos) << g->lastStatus();
+    m_now_ms = 1000 + 2999;
+    s.OnTimer(Graph::kCaptureTimer);
+    EXPECT_TRUE(g->isCapturing());
+    m_now_ms = 1000 + 3000;
+    s.OnTimer(Graph::kCaptureTimer);
+    EXPECT_FALSE(g->isCapturing());
+    EXPECT_TRUE(g->isPreviewing());
+    EXPECT_EQ(g->lastStatus().substr(g->lastStatus().find(" in ")),
+              " in 3.0 sec (" + std::to_string(g->framesDropped()) + " dropped)");
+
+    // No limit: only a caller ends the clip.
+    m_store->settings().RecordTimeLimit = 0;
+    ASSERT_TRUE(s.StartRecording(m_program.file("open.avi")));
+    m_now_ms += 100000;
+    s.OnTimer(Graph::kCaptureTimer);
+    EXPECT_TRUE(g->isCapturing());
+    // With automatic tracing under way, the clip runs until the trace ends.
+    s.StopRecording();
+    m_store->settings().RecordTimeLimit = 2;
+    m_store->settings().TracingMode = 1;
+    m_store->setMode(Tracing);
+    ASSERT_TRUE(s.StartRecording(m_program.file("traced.avi")));
+    m_now_ms += 10000;
+    s.OnTimer(Graph::kCaptureTimer);
+    EXPECT_TRUE(g->isCapturing());
+    m_store->setMode(StandBy);
+    s.OnTimer(Graph::kCaptureTimer);
+    EXPECT_FALSE(g->isCapturing());
+}
+
+TEST_F(CaptureFixture, TheDiskWatchDrawsAbove39MiBAndStopsOnceAtIt) {
+    RecordingOverlayCanvas canvas;
+    DetectionEngine engine(*m_store, canvas);
+    engine.SetVideoRect(0, 0, 160, 120);
+    m_engine = &engine; // the statistics are drawn over its picture
+    auto& s = session(kTwoSources);
+    ASSERT_TRUE(s.OpenCapture());
+    m_freeBytes = 40ll << 20;
+    ASSERT_TRUE(s.StartRecording(m_program.file("disk.avi")));
+    s.OnTimer(Graph::kCaptureTimer);
+    EXPECT_TRUE(s.graph()->isCapturing());
+    const auto& calls = canvas.calls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[calls.size() - 2].kind, RecordingOverlayCanvas::Kind::Fill);
+    EXPECT_EQ(calls.back().rect, (CanvasRect{0, 100, 160, 120}));
+    EXPECT_EQ(calls.back().colour, kBlue);
+    EXPECT_EQ(calls.back().size, 12);
+    EXPECT_EQ(calls.back().align, TextAlign::Centre);
+    EXPECT_EQ(calls.back().text.rfind("Captured ", 0), 0u);
+
+    m_freeBytes = (40ll << 20) - 1; // 39 MiB and some
+    s.OnTimer(Graph::kCaptureTimer);
+    EXPECT_FALSE(s.graph()->isCapturing());
+    EXPECT_TRUE(s.graph()->isPreviewing());
+    ASSERT_EQ(count(m_reporter.texts(), "ERROR_DISK_WILL_BE_FULL"), 1u);
+    EXPECT_EQ(m_reporter.messages().back().caption, "test");
+    s.OnTimer(Graph::kCaptureTimer);
+    EXPECT_EQ(count(m_reporter.texts(), "ERROR_DISK_WILL_BE_FULL"), 1u);
+}
+
+TEST_F(CaptureFixture, ARemovedCameraIsSaidAndTheNextOneTakesOver) {
+    std::vector<CaptureSource> cameras;
+    for (const char* name : {"Cam A", "Cam B"}) {
+        CaptureSource c;
+        c.kind = CaptureSource::Kind::Configured; // stands in for a camera: a node and a pipeline
+        c.name = name;
+        c.description =
+            std::string("videotestsrc is-live=true pattern=") + (name[4] == 'A' ? "snow" : "ball");
+        c.devicePath = std::string("/dev/video7") + name[4];
+        cameras.push_back(c);
+    }
+    auto& s = session("");
+    s.catalog().setDeviceProvider([&](const char* deviceClass) {
+        return std::string(deviceClass) == "Video/Source" ? cameras : std::vector<CaptureSource>{};
+    });
+    ASSERT_TRUE(s.OpenCapture());
+    ASSERT_EQ(s.graph()->videoSource()->name, "Cam A");
+    std::vector<uint8_t> frame;
+    ASSERT_TRUE(waitForFrame(frame));
+    const std::string clip = m_program.file("cut.avi");
+    ASSERT_TRUE(s.StartRecording(clip));
+    pumpUntil([&] { return s.graph()->framesWritten() >= 5; });
+
+    // Cam A is unplugged while its clip is written.
+    const std::string removed = "v4l2:/dev/video7A";
+    cameras.erase(cameras.begin());
+    s.OnDeviceChange(false, removed);
+    EXPECT_EQ(count(m_reporter.texts(), "The capture device has just been removed!"), 1u);
+    EXPECT_GT(playedFrames(clip), 0); // the clip was finished
+    ASSERT_NE(s.graph()->videoSource(), nullptr);
+    EXPECT_EQ(s.graph()->videoSource()->name, "Cam B");
+    EXPECT_EQ(s.graph()->videoNames(), std::vector<std::string>{"Cam B"});
+    EXPECT_TRUE(s.graph()->isPreviewing());
+    EXPECT_EQ(m_sink.log.back(), "TfrmSetup WM_APP_SELECT_DEVICE");
+    ASSERT_TRUE(waitForFrame(frame));
+
+    // A camera that comes does not disturb the one in use.
+    CaptureSource c = cameras[0];
+    c.name = "Cam C";
+    c.devicePath = "/dev/video7C";
+    cameras.insert(cameras.begin(), c);
+    s.OnDeviceChange(true, "v4l2:/dev/video7C");
+    EXPECT_EQ(s.graph()->videoSource()->name, "Cam B");
+    EXPECT_EQ(s.graph()->selectedVideo(), 1);
+    EXPECT_EQ(m_store->settings().CaptureDevice, 1);
+    EXPECT_TRUE(s.graph()->isPreviewing());
+}
+
+TEST_F(CaptureFixture, ASourceWithoutAnyUyvyIsSaidOnceAndNothingIsGrabbed) {
+    auto& s = session("Jpeg|videotestsrc is-live=true ! jpegenc\n");
+    s.OpenCapture();
+    const std::string uyvy =
+        "The capture device doesn't support UYVY video format!\nMotion detecing cannot work!";
+    ASSERT_TRUE(pumpUntil([&] { return count(m_reporter.texts(), uyvy) > 0; }));
+    // Nothing can show the pictures either.
+    EXPECT_EQ(m_reporter.texts(), (std::vector<std::string>{"Cannot preview!", uyvy}));
+    EXPECT_EQ(m_reporter.messages()[1].caption, "");
+    EXPECT_EQ(m_reporter.messages()[1].icon, MessageIcon::Warning);
+    EXPECT_FALSE(s.isGrabberConnected());
+    std::vector<uint8_t> frame;
+    EXPECT_FALSE(s.GrabFrame(frame));
+    pumpUntil([] { return false; }, 300ms);
+    EXPECT_EQ(count(m_reporter.texts(), uyvy), 1u);
+}
+
+TEST_F(CaptureFixture, WrongLinesOfSourcesTxtAreSaidOnceAndLeftOut) {
+    auto& s = session("# a comment\n"
+                      "no bar on this line\n"
+                      "|videotestsrc\n"
+                      "Broken|nosuchelement\n"
+                      "Good|videotestsrc is-live=true\n");
+    ASSERT_TRUE(s.OpenCapture());
+    EXPECT_EQ(s.graph()->videoNames(), std::vector<std::string>{"Good"});
+    const auto texts = m_reporter.texts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_NE(texts[0].find("line 2 is not \"name|pipeline or URI\""), std::string::npos) << texts[0];
+    EXPECT_NE(texts[1].find("line 3"), std::string::npos) << texts[1];
+    EXPECT_NE(texts[2].find("Broken"), std::string::npos) << texts[2];
+    s.graph()->Reenumerate();
+    EXPECT_EQ(m_reporter.messages().size(), 3u);
+    EXPECT_TRUE(s.graph()->isPreviewing());
+
+    // No source at all.
+    CaptureFixture::m_session.reset();
+    m_reporter.clear();
+    auto& none = session("# nothing\n");
+    EXPECT_FALSE(none.OpenCapture());
+    EXPECT_EQ(m_reporter.texts(), std::vector<std::string>{"There's no capture driver!"});
+    std::vector<uint8_t> frame;
+    EXPECT_FALSE(none.GrabFrame(frame));
+}
+
+TEST_F(CaptureFixture, ASourceThatFallsSilentOrEndsIsStartedAgain) {
+    // A source that gives nothing at all: the grabber never blocks, the source is retried.
+    m_stallTime = 300ms;
+    auto& silent = session("Silent|appsrc is-live=true format=time "
+                           "caps=video/x-raw,format=UYVY,width=160,height=120,framerate=30/1\n");
+    ASSERT_TRUE(silent.OpenCapture());
+    std::vector<uint8_t> frame;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(silent.GrabFrame(frame));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+    EXPECT_TRUE(m_timers.isActive(Graph::kSourceWatchTimer));
+    // The watch fires every second; a while without a picture and the source is retried.
+    for (int i = 0; i < 10 && !m_timers.isActive(Graph::kReconnectTimer); ++i) {
+        std::this_thread::sleep_for(100ms);
+        silent.OnTimer(Graph::kSourceWatchTimer);
+    }
+    EXPECT_TRUE(m_timers.isActive(Graph::kReconnectTimer));
+    EXPECT_TRUE(silent.graph()->isReconnecting());
+
+    // A source that ends (a video file): started again once the retry falls due.
+    m_session.reset();
+    auto& ends = session("Short|videotestsrc is-live=true num-buffers=15\n");
+    ASSERT_TRUE(ends.OpenCapture());
+    ASSERT_TRUE(pumpUntil([&] { return m_timers.isActive(Graph::kReconnectTimer); }));
+    ends.OnTimer(Graph::kReconnectTimer);
+    EXPECT_FALSE(ends.graph()->isReconnecting());
+    EXPECT_TRUE(ends.graph()->isPreviewing());
+    EXPECT_TRUE(waitForFrame(frame));
+    EXPECT_TRUE(m_reporter.messages().empty());
+}
+
+TEST_F(CaptureFixture, MpegIsRefusedWithoutItsEncodersAndThePreviewGoesOn) {
+    if (gst_element_factory_find("avenc_mpeg1video") || gst_element_factory_find("mpeg2enc"))
+        GTEST_SKIP() << "an MPEG encoder is installed";
+    auto& s = session(kTwoSources);
+    ASSERT_TRUE(s.OpenCapture());
+    m_store->settings().RecordFormat = 0;
+    EXPECT_FALSE(s.StartRecording(m_program.file("clip.mpg")));
+    EXPECT_EQ(m_reporter.texts(), std::vector<std::string>{"Operation failed!"});
+    EXPECT_EQ(m_captureReporter.lastLabel(), "AddFilter:MPEG Encoder");
+    EXPECT_TRUE(s.graph()->isPreviewing());
+    EXPECT_EQ(s.graph()->builtState(), Graph::PreviewBuilt);
+    std::vector<uint8_t> frame;
+    EXPECT_TRUE(waitForFrame(frame));
+}
+
+TEST_F(CaptureFixture, TheSnapshotIsABitmapOfThePicture) {
+    std::filesystem::create_symlink(GARDIVO_PROGRAM_DIR "/libdeinterlace.so",
+                                    m_program.file("libdeinterlace.so"));
+    auto& s = session("Pattern|gardivotestsrc\n");
+    ASSERT_TRUE(s.OpenCapture());
+    std::vector<uint8_t> frame;
+    ASSERT_TRUE(waitForFrame(frame));
+    const std::string path = m_program.file("manual001.bmp");
+    ASSERT_TRUE(s.Snapshot(path));
+    const auto bmp = readBytes(path);
+    ASSERT_EQ(bmp.size(), 54u + 160 * 3 * 120);
+    EXPECT_EQ(bmp[0], 'B');
+    EXPECT_EQ(bmp[18], 160);
+    EXPECT_EQ(bmp[22], 120);
+}
+
+TEST(TestPattern, TheFigureWalksInStandsAndWalksOut) {
+    TestPatternScene scene(640, 480, {2.0, 1.0, 3.0, true});
+    EXPECT_FALSE(scene.figureLeft(1.9));
+    EXPECT_LT(*scene.figureLeft(2.01), 0); // coming in at the left edge
+    EXPECT_TRUE(scene.moving(2.5));
+    EXPECT_EQ(scene.figureLeft(3.5), (640 - 80) / 2);
+    EXPECT_FALSE(scene.moving(4.0));
+    EXPECT_TRUE(scene.moving(6.5));
+    EXPECT_FALSE(scene.figureLeft(7.5));
+    EXPECT_DOUBLE_EQ(scene.nextMotion(0.5), 2.0);
+    EXPECT_DOUBLE_EQ(scene.nextMotion(2.5), 6.0);
+    EXPECT_DOUBLE_EQ(scene.nextMotion(7.5), 9.0);
+    // Frames of a still room differ only by noise below every detector threshold.
+    std::vector<uint8_t> a(640 * 480 * 2), b(a.size());
+    scene.render(0.0, 0, a.data());
+    scene.render(0.5, 1, b.data());
+    int largest = 0;
+    for (size_t i = 1; i < a.size(); i += 2)
+        largest = std::max(largest, std::abs(a[i] - b[i]));
+    EXPECT_GT(largest, 0);
+    EXPECT_LE(largest, 7);
+}
+
+} // namespace
+
+// A sound device of the tests' own: a live test tone, or one that gives no element at all.
+struct TestSoundDevice {
+    GstDevice parent;
+    gboolean broken;
+};
+struct TestSoundDeviceClass {
+    GstDeviceClass parent_class;
+};
+G_DEFINE_TYPE(TestSoundDevice, test_sound_device, GST_TYPE_DEVICE)
+
+static GstElement* test_sound_device_create_element(GstDevice* device, const gchar* name) {
+    if (reinterpret_cast<TestSoundDevice*>(device)->broken)
+        return nullptr;
+    GstElement* tone = gst_element_factory_make("audiotestsrc", name);
+    g_object_set(tone, "is-live", TRUE, "samplesperbuffer", 441, nullptr);
+    return tone;
+}
+static void test_sound_device_class_init(TestSoundDeviceClass* klass) {
+    GST_DEVICE_CLASS(klass)->create_element = test_sound_device_create_element;
+}
+static void test_sound_device_init(TestSoundDevice* self) {
+    self->broken = FALSE;
+}
+
+namespace {
+
+CaptureSource soundSource(bool broken) {
+    auto* device = static_cast<TestSoundDevice*>(g_object_new(test_sound_device_get_type(), "display-name",
+                                                              "Test microphone", "device-class",
+                                                              "Audio/Source", nullptr));
+    device->broken = broken;
+    gst_object_ref_sink(device);
+    CaptureSource s;
+    s.kind = CaptureSource::Kind::Device;
+    s.name = "Test microphone";
+    s.device = std::shared_ptr<GstDevice>(GST_DEVICE(device), [](GstDevice* d) { gst_object_unref(d); });
+    return s;
+}
+
+TEST_F(CaptureFixture, SoundGoesIntoTheClipOrTheUserIsAsked) {
+    bool broken = false;
+    auto& s = session(kTwoSources);
+    s.catalog().setDeviceProvider([&](const char* deviceClass) {
+        return std::string(deviceClass) == "Audio/Source" ? std::vector<CaptureSource>{soundSource(broken)}
+                                                          : std::vector<CaptureSource>{};
+    });
+    ASSERT_TRUE(s.OpenCapture());
+    ASSERT_TRUE(s.graph()->audioAvailable());
+    m_store->settings().RecordAudio = 1;
+    const std::string withSound = m_program.file("sound.avi");
+    ASSERT_TRUE(s.StartRecording(withSound));
+    EXPECT_TRUE(s.graph()->recordAudio());
+
+    pumpUntil([&] { return s.graph()->framesWritten() >= 15; });
+    s.StopRecording();
+    // The headers, with room for the index of each stream.
+    const std::string head = readText(withSound).substr(0, 16384);
+    EXPECT_NE(head.find("auds"), std::string::npos);
+    EXPECT_EQ(playedFrames(withSound), static_cast<int>(s.graph()->framesWritten()));
+
+    // A sound device that cannot be opened: the user decides.
+    broken = true;
+    s.graph()->Reenumerate();
+    m_reporter.queueAnswer(MessageAnswer::No);
+    EXPECT_FALSE(s.StartRecording(m_program.file("refused.avi")));
+    ASSERT_EQ(m_reporter.messages().size(), 1u);
+    EXPECT_EQ(m_reporter.messages()[0].text, "CAPTURE_AUDIO_ERROR");
+    EXPECT_EQ(m_reporter.messages()[0].caption, "Tavrin Recordo");
+    EXPECT_EQ(m_reporter.messages()[0].buttons, MessageButtons::YesNo);
+    EXPECT_TRUE(s.graph()->isPreviewing());
+    EXPECT_FALSE(fs::exists(m_program.file("refused.avi")));
+    m_reporter.queueAnswer(MessageAnswer::Yes);
+    const std::string silent = m_program.file("silent.avi");
+    ASSERT_TRUE(s.StartRecording(silent));
+    pumpUntil([&] { return s.graph()->framesWritten() >= 10; });
+    s.StopRecording();
+    EXPECT_EQ(readText(silent).substr(0, 16384).find("auds"), std::string::npos);
+    EXPECT_GT(playedFrames(silent), 0);
+
+    // With no sound device, sound is not asked for and the clip holds pictures only.
+    m_session.reset();
+    m_reporter.clear();
+    auto& quiet = session(kTwoSources);
+    quiet.catalog().setDeviceProvider([](const char*) { return std::vector<CaptureSource>{}; });
+    ASSERT_TRUE(quiet.OpenCapture());
+    ASSERT_TRUE(quiet.StartRecording(m_program.file("video-only.avi")));
+    EXPECT_FALSE(quiet.graph()->recordAudio());
+    quiet.StopRecording();
+    EXPECT_TRUE(m_reporter.messages().empty());
+}
+
+} // namespace
