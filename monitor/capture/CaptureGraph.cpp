@@ -396,9 +396,14 @@ bool CaptureGraph::GrabFrame(std::vector<uint8_t>& slot) {
     GstVideoFrame frame;
     if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
         return false;
-    // The size of the sample's own caps: they lag a change of size by a frame or two.
+    // The size of the sample's own caps: they lag a change of size by a frame or two. A frame
+    // of the old size is not handed out, so that no reference of the wrong size is taken.
     const size_t width = static_cast<size_t>(GST_VIDEO_FRAME_WIDTH(&frame));
     const size_t height = static_cast<size_t>(GST_VIDEO_FRAME_HEIGHT(&frame));
+    if (width != static_cast<size_t>(m_frameWidth) || height != static_cast<size_t>(m_frameHeight)) {
+        gst_video_frame_unmap(&frame);
+        return false;
+    }
     const size_t stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
     const auto* data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
     slot.resize(width * height * 2);

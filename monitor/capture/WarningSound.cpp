@@ -21,24 +21,53 @@ std::span<const uint8_t> warningSoundWav() {
     return {gardivoWarningSoundStart, static_cast<size_t>(gardivoWarningSoundEnd - gardivoWarningSoundStart)};
 }
 
+namespace {
+
+// A pipeline that plays the WAV data pushed into its source, made ready (the sound device is
+// found and opened) without playing yet.
+GstElement* readyPipeline() {
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(
+        "appsrc name=wav is-live=false ! wavparse ! audioconvert ! audioresample ! autoaudiosink", &error);
+    g_clear_error(&error);
+    if (!pipeline)
+        return nullptr;
+    gst_object_ref_sink(pipeline);
+    if (gst_element_set_state(pipeline, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
+        return nullptr;
+    }
+    return pipeline;
+}
+
+} // namespace
+
 GstSoundPlayer::GstSoundPlayer() {
     gst_init(nullptr, nullptr);
+    // Finding the sound device takes a while: done now, so that the first alarm does not wait.
+    m_ready = readyPipeline();
 }
 
 GstSoundPlayer::~GstSoundPlayer() {
     stop();
+    if (m_ready) {
+        gst_element_set_state(m_ready, GST_STATE_NULL);
+        gst_object_unref(m_ready);
+    }
 }
 
 bool GstSoundPlayer::play() {
     stop(); // a new alarm starts the siren from the beginning
-    GError* error = nullptr;
-    GstElement* pipeline = gst_parse_launch(
-        "appsrc name=wav is-live=false ! wavparse ! audioconvert ! audioresample ! autoaudiosink", &error);
-    if (!pipeline) {
-        g_clear_error(&error);
+    GstElement* pipeline = m_ready ? m_ready : readyPipeline();
+    m_ready = nullptr;
+    if (!pipeline)
+        return false;
+    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+        gst_object_unref(pipeline);
         return false;
     }
-    g_clear_error(&error);
     GstElement* src = gst_bin_get_by_name(GST_BIN(pipeline), "wav");
     const auto wav = warningSoundWav();
     GstBuffer* buffer =
@@ -47,11 +76,6 @@ bool GstSoundPlayer::play() {
     gst_app_src_push_buffer(GST_APP_SRC(src), buffer);
     gst_app_src_end_of_stream(GST_APP_SRC(src));
     gst_object_unref(src);
-    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        gst_element_set_state(pipeline, GST_STATE_NULL);
-        gst_object_unref(pipeline);
-        return false;
-    }
     m_pipeline = pipeline;
     return true;
 }

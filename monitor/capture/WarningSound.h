@@ -27,7 +27,8 @@ public:
     bool isPlaying() const { return m_pipeline != nullptr; }
 
 private:
-    GstElement* m_pipeline = nullptr;
+    GstElement* m_pipeline = nullptr; // playing
+    GstElement* m_ready = nullptr;    // made ready for the next alarm
 };
 
 } // namespace gardivo

@@ -164,10 +164,16 @@ int DetectionEngine::DetectionTick() {
     if (m_frameCount < 2)
         return 1; // the first frame only became the reference
 
+    // A reference smaller than the picture (taken while the size was changing, or from a device
+    // that ignored the size it was asked for) is taken again: kept, nothing would ever be compared.
+    if (!holdsPicture(m_referenceFrame)) {
+        m_frameCount = 0;
+        return 1;
+    }
     const auto& current = latestFrame();
-    // A frame smaller than the picture (the device ignored the size it was asked for) is not
-    // compared: reading its missing rows would run past the buffer.
-    if (!holdsPicture(m_referenceFrame) || !holdsPicture(current))
+    // A frame smaller than the picture is not compared: reading its missing rows would run past
+    // the buffer.
+    if (!holdsPicture(current))
         return 1;
     if (CompareFrames(m_referenceFrame.data(), current.data(), m_lumaThreshold)) {
         if (m_settings.settings().WarningSound == 1)

@@ -340,6 +340,8 @@ TEST(TestPattern, TheFigureWalksInStandsAndWalksOut) {
     EXPECT_FALSE(scene.figureLeft(1.9));
     EXPECT_LT(*scene.figureLeft(2.01), 0); // coming in at the left edge
     EXPECT_TRUE(scene.moving(2.5));
+    EXPECT_FALSE(scene.moving(2.0 - 0.01));
+    EXPECT_TRUE(scene.moving(2.0 + 0.01)); // the first picture with the figure is a moving one
     EXPECT_EQ(scene.figureLeft(3.5), (640 - 80) / 2);
     EXPECT_FALSE(scene.moving(4.0));
     EXPECT_TRUE(scene.moving(6.5));

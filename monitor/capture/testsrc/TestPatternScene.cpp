@@ -86,13 +86,13 @@ std::optional<int> TestPatternScene::figureLeft(double seconds) const {
     if (t < m_timing.stillSeconds)
         return std::nullopt;
     t -= m_timing.stillSeconds;
-    if (t < walk) // walking in from the left
+    if (t < walk && walk > 0) // walking in from the left (without a walk it is there at once)
         return static_cast<int>(outside + (restAt - outside) * t / walk);
     t -= walk;
     if (t < m_timing.restSeconds || !m_timing.loop)
         return restAt;
     t -= m_timing.restSeconds;
-    if (t < walk) { // walking out to the right
+    if (t < walk && walk > 0) { // walking out to the right
         const int left = static_cast<int>(restAt + (m_width - restAt) * t / walk);
         if (left < m_width)
             return left;
@@ -101,7 +101,8 @@ std::optional<int> TestPatternScene::figureLeft(double seconds) const {
 }
 
 bool TestPatternScene::moving(double seconds) const {
-    return figureLeft(seconds) != figureLeft(seconds + 0.05);
+    // Compared with a moment before, so that the first picture with a change is the moving one.
+    return figureLeft(seconds) != figureLeft(seconds - 0.02);
 }
 
 double TestPatternScene::nextMotion(double seconds) const {

@@ -185,14 +185,14 @@ static void gst_gardivo_test_src_class_init(GstGardivoTestSrcClass* klass) {
     const auto flags = static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
     g_object_class_install_property(object_class, PROP_STILL_SECONDS,
                                     g_param_spec_double("still-seconds", "Still seconds",
-                                                        "How long the room stays empty", 0, 3600, 5, flags));
+                                                        "How long the room stays empty", 0, 1e7, 5, flags));
     g_object_class_install_property(object_class, PROP_MOVE_SECONDS,
                                     g_param_spec_double("move-seconds", "Move seconds",
-                                                        "How long the figure walks in, and out", 0.1, 3600, 4,
-                                                        flags));
+                                                        "How long the figure walks in and out (0: at once)",
+                                                        0, 3600, 4, flags));
     g_object_class_install_property(object_class, PROP_REST_SECONDS,
                                     g_param_spec_double("rest-seconds", "Rest seconds",
-                                                        "How long the figure stands still", 0, 36000, 20,
+                                                        "How long the figure stands still", 0, 1e7, 20,
                                                         flags));
     g_object_class_install_property(
         object_class, PROP_LOOP,
