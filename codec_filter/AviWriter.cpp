@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace gardivo {
@@ -130,6 +131,9 @@ bool AviWriter::open(const std::string& path, const AviVideoFormat& video,
             *error = path + ": " + std::strerror(errno);
         return false;
     }
+    // Only a plain file is ever removed again; a name that is a device stays what it is.
+    struct stat st {};
+    m_regularFile = ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
     if (video.rateNumerator == 0 || video.rateDenominator == 0) {
         m_video.rateNumerator = 25; // no rate known: the usual one
         m_video.rateDenominator = 1;
@@ -204,7 +208,8 @@ bool AviWriter::open(const std::string& path, const AviVideoFormat& video,
             *error = path + ": " + lastError();
         ::close(m_fd);
         m_fd = -1;
-        ::unlink(path.c_str());
+        if (m_regularFile)
+            ::unlink(path.c_str());
         return false;
     }
     return true;
@@ -363,7 +368,7 @@ bool AviWriter::close() {
     ::close(m_fd);
     m_fd = -1;
     // A clip without a single picture (the disk was full from the start) is no clip.
-    if (m_stream[0].chunks == 0)
+    if (m_stream[0].chunks == 0 && m_regularFile)
         ::unlink(m_path.c_str());
     return !m_failed;
 }

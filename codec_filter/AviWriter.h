@@ -88,6 +88,7 @@ private:
 
     int m_fd = -1;
     std::string m_path;
+    bool m_regularFile = false;
     bool m_failed = false;
     int m_errno = 0;
     uint64_t m_end = 0; // current end of file

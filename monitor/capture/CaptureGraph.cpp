@@ -571,6 +571,8 @@ void CaptureGraph::handleError(GstMessage* message) {
     const bool flowNotNegotiated = debug && std::strstr(debug, "not-negotiated");
     g_clear_error(&error);
     g_free(debug);
+    if (fromRecording)
+        m_recording->failed = true;
 
     if (m_running == Capturing) {
         // A failure while capturing ends the clip.

@@ -160,6 +160,7 @@ private:
         std::vector<GstElement*> audio; // from the sound source to the sink's sound pad
         bool avi = true;
         bool linked = false;
+        bool failed = false; // it reported an error: no end of stream will reach its sink
 
         std::mutex mutex;
         std::condition_variable ended;

@@ -89,8 +89,9 @@ bool CaptureGraph::buildAviBranch() {
 }
 
 bool CaptureGraph::buildMpegBranch() {
-    const char* encoderName = m_recordFormat == Mpeg1 ? firstFactory({"avenc_mpeg1video", "mpeg2enc"})
-                                                      : firstFactory({"avenc_mpeg2video", "mpeg2enc"});
+    // mjpegtools' encoder first: the libav ones of some releases refuse every frame rate.
+    const char* encoderName = m_recordFormat == Mpeg1 ? firstFactory({"mpeg2enc", "avenc_mpeg1video"})
+                                                      : firstFactory({"mpeg2enc", "avenc_mpeg2video"});
     const char* muxName = m_recordFormat == Mpeg1 ? firstFactory({"mpegpsmux", "avmux_mpeg"})
                                                   : firstFactory({"mpegpsmux", "avmux_dvd"});
     if (!encoderName) {
@@ -294,7 +295,7 @@ bool CaptureGraph::StopCapture() {
     }
     if (b.audioSource)
         gst_element_send_event(b.audioSource, gst_event_new_eos());
-    const int expected = b.audioSource ? 2 : 1;
+    const int expected = b.failed ? 0 : (b.audioSource ? 2 : 1);
     {
         std::unique_lock lock(b.mutex);
         b.ended.wait_for(lock, kClipEndWait, [&] { return b.endsSeen >= expected; });

@@ -181,6 +181,22 @@ TEST_F(CaptureFixture, TheDiskWatchDrawsAbove39MiBAndStopsOnceAtIt) {
     EXPECT_EQ(count(m_reporter.texts(), "ERROR_DISK_WILL_BE_FULL"), 1u);
 }
 
+TEST_F(CaptureFixture, AFullDiskEndsTheClipAndIsSaid) {
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    auto& s = session(kTwoSources);
+    ASSERT_TRUE(s.OpenCapture());
+    // Every write to /dev/full fails with ENOSPC, as on a disk that is full.
+    ASSERT_TRUE(s.StartRecording("/dev/full"));
+    ASSERT_TRUE(pumpUntil([&] { return !s.graph()->isCapturing(); }));
+    EXPECT_EQ(m_reporter.texts(), std::vector<std::string>{"Disk is gonna be full!"});
+    EXPECT_TRUE(s.graph()->isPreviewing());
+    EXPECT_EQ(m_sink.log.back(), "TracingBox WM_APP_CAPTURE_IDLE");
+    EXPECT_TRUE(fs::exists("/dev/full")); // a device is never removed as a failed clip
+    std::vector<uint8_t> frame;
+    EXPECT_TRUE(waitForFrame(frame));
+}
+
 TEST_F(CaptureFixture, ARemovedCameraIsSaidAndTheNextOneTakesOver) {
     std::vector<CaptureSource> cameras;
     for (const char* name : {"Cam A", "Cam B"}) {
@@ -317,6 +333,24 @@ TEST_F(CaptureFixture, MpegIsRefusedWithoutItsEncodersAndThePreviewGoesOn) {
     EXPECT_EQ(s.graph()->builtState(), Graph::PreviewBuilt);
     std::vector<uint8_t> frame;
     EXPECT_TRUE(waitForFrame(frame));
+}
+
+TEST_F(CaptureFixture, MpegIsRecordedWhenItsEncodersAreInstalled) {
+    if (!gst_element_factory_find("mpeg2enc") || !gst_element_factory_find("mpegpsmux"))
+        GTEST_SKIP() << "mjpegtools' MPEG encoder or the program stream multiplexer is not installed";
+    auto& s = session(kTwoSources);
+    ASSERT_TRUE(s.OpenCapture());
+    m_store->settings().RecordFormat = 1;
+    const std::string clip = m_program.file("clip.mpg");
+    ASSERT_TRUE(s.StartRecording(clip));
+    pumpUntil([&] { return s.graph()->framesWritten() >= 15; });
+    s.StopRecording();
+    EXPECT_TRUE(m_reporter.messages().empty());
+    // A program stream: it starts with a pack header.
+    const auto bytes = readBytes(clip);
+    ASSERT_GT(bytes.size(), 1000u);
+    EXPECT_EQ((std::vector<uint8_t>(bytes.begin(), bytes.begin() + 4)),
+              (std::vector<uint8_t>{0, 0, 1, 0xBA}));
 }
 
 TEST_F(CaptureFixture, TheSnapshotIsABitmapOfThePicture) {
