@@ -1,0 +1,161 @@
+#include "LocalEndpoint.h"
+
+#include <QByteArray>
+#include <QLocalServer>
+#include <QLocalSocket>
+
+#include <cstdlib>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace gardivo {
+
+namespace {
+
+std::string runtimeDirectory() {
+    if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir && ::access(dir, W_OK) == 0)
+        return dir;
+    const std::string dir = "/tmp/gardivo-" + std::to_string(::getuid());
+    ::mkdir(dir.c_str(), 0700);
+    return dir;
+}
+
+QByteArray frame(char kind, uint32_t message, int64_t wParam, int64_t lParam) {
+    QByteArray bytes(LocalEndpoint::kFrameBytes, '\0');
+    bytes[0] = 'G';
+    bytes[1] = kind;
+    for (int i = 0; i < 4; ++i)
+        bytes[2 + i] = static_cast<char>(message >> (8 * i));
+    for (int i = 0; i < 8; ++i) {
+        bytes[6 + i] = static_cast<char>(static_cast<uint64_t>(wParam) >> (8 * i));
+        bytes[14 + i] = static_cast<char>(static_cast<uint64_t>(lParam) >> (8 * i));
+    }
+    return bytes;
+}
+
+int64_t read64(const char* p) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i)
+        v |= uint64_t(static_cast<uint8_t>(p[i])) << (8 * i);
+    return static_cast<int64_t>(v);
+}
+
+bool connectTo(QLocalSocket& socket, const std::string& name, int timeout_ms) {
+    socket.connectToServer(QString::fromStdString(LocalEndpoint::pathFor(name)));
+    return socket.waitForConnected(timeout_ms);
+}
+
+// The uid of the program at the other end of a local socket.
+bool sameUser(QLocalSocket* socket) {
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    return ::getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials,
+                        &size) == 0 &&
+           credentials.uid == ::getuid();
+}
+
+} // namespace
+
+std::string LocalEndpoint::pathFor(const std::string& name) {
+    return runtimeDirectory() + "/gardivo-" + name;
+}
+
+bool LocalEndpoint::exists(const std::string& name, int timeout_ms) {
+    QLocalSocket socket;
+    return connectTo(socket, name, timeout_ms);
+}
+
+bool LocalEndpoint::send(const std::string& name, uint32_t message, int64_t wParam, int64_t lParam,
+                         int64_t* result, int timeout_ms) {
+    QLocalSocket socket;
+    if (!connectTo(socket, name, timeout_ms))
+        return false;
+    socket.write(frame(2, message, wParam, lParam));
+    if (!socket.waitForBytesWritten(timeout_ms))
+        return false;
+    QByteArray reply;
+    while (reply.size() < 8) {
+        if (!socket.waitForReadyRead(timeout_ms))
+            return false;
+        reply += socket.readAll();
+    }
+    if (result)
+        *result = read64(reply.constData());
+    return true;
+}
+
+bool LocalEndpoint::post(const std::string& name, uint32_t message, int64_t wParam, int64_t lParam,
+                         int timeout_ms) {
+    QLocalSocket socket;
+    if (!connectTo(socket, name, timeout_ms))
+        return false;
+    socket.write(frame(1, message, wParam, lParam));
+    const bool written = socket.waitForBytesWritten(timeout_ms);
+    socket.disconnectFromServer();
+    return written;
+}
+
+LocalEndpoint::LocalEndpoint(Handler handler, QObject* parent)
+    : QObject(parent), m_handler(std::move(handler)), m_server(new QLocalServer(this)) {
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_server, &QLocalServer::newConnection, this, &LocalEndpoint::onConnection);
+}
+
+LocalEndpoint::~LocalEndpoint() {
+    m_server->close();
+}
+
+bool LocalEndpoint::listen(const std::string& name) {
+    const QString path = QString::fromStdString(pathFor(name));
+    if (m_server->listen(path))
+        return true;
+    // Left behind by a program that ended without closing it: taken over, unless it answers.
+    if (exists(name, 200))
+        return false;
+    QLocalServer::removeServer(path);
+    return m_server->listen(path);
+}
+
+bool LocalEndpoint::isListening() const {
+    return m_server->isListening();
+}
+
+void LocalEndpoint::onConnection() {
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        if (!sameUser(socket)) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadable(socket); });
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        if (socket->bytesAvailable() > 0)
+            onReadable(socket);
+    }
+}
+
+void LocalEndpoint::onReadable(QLocalSocket* socket) {
+    while (socket->bytesAvailable() >= kFrameBytes) {
+        const QByteArray bytes = socket->read(kFrameBytes);
+        // A frame of any other form ends the conversation.
+        if (bytes[0] != 'G' || (bytes[1] != 1 && bytes[1] != 2)) {
+            socket->abort();
+            return;
+        }
+        uint32_t message = 0;
+        for (int i = 0; i < 4; ++i)
+            message |= uint32_t(static_cast<uint8_t>(bytes[2 + i])) << (8 * i);
+        const int64_t result =
+            m_handler ? m_handler(message, read64(bytes.constData() + 6), read64(bytes.constData() + 14)) : 0;
+        if (bytes[1] == 2) {
+            QByteArray reply(8, '\0');
+            for (int i = 0; i < 8; ++i)
+                reply[i] = static_cast<char>(static_cast<uint64_t>(result) >> (8 * i));
+            socket->write(reply);
+            socket->flush();
+        }
+    }
+}
+
+} // namespace gardivo

@@ -1,0 +1,60 @@
+#pragma once
+
+// How the programs of the suite reach each other's windows: a local socket endpoint per window
+// class and user ("TavrinWatchDog" for gardivo, "TfrmSetup" for cfgwiz), in the user's runtime
+// directory, open to the same user only (a peer of another uid is dropped at once).
+//
+// Framing, little-endian, one message a frame:
+//   byte 0     'G'
+//   byte 1     1 = post (the sender goes on at once), 2 = send (the sender waits for the result)
+//   bytes 2-5  message (uint32)
+//   bytes 6-13 wParam (int64)
+//   bytes 14-21 lParam (int64)
+// A send is answered, once the receiver has handled it, with 8 bytes: the result (int64).
+// "The window exists" means the endpoint accepts a connection.
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QLocalServer;
+class QLocalSocket;
+
+namespace gardivo {
+
+class LocalEndpoint final : public QObject {
+    Q_OBJECT
+public:
+    using Handler = std::function<int64_t(uint32_t message, int64_t wParam, int64_t lParam)>;
+
+    static constexpr int kFrameBytes = 22;
+
+    // The socket path of an endpoint of this user.
+    static std::string pathFor(const std::string& name);
+    // Whether a program answers on the endpoint.
+    static bool exists(const std::string& name, int timeout_ms = 500);
+    // Sends and waits for the receiver to handle the message; false when nobody answers.
+    static bool send(const std::string& name, uint32_t message, int64_t wParam, int64_t lParam,
+                     int64_t* result = nullptr, int timeout_ms = 10000);
+    // Posts without waiting for the handling; false when nobody takes it.
+    static bool post(const std::string& name, uint32_t message, int64_t wParam, int64_t lParam,
+                     int timeout_ms = 2000);
+
+    explicit LocalEndpoint(Handler handler, QObject* parent = nullptr);
+    ~LocalEndpoint() override;
+    // Listens under the name; an endpoint left by a program that died is taken over, one that
+    // answers is not. False when it cannot listen.
+    bool listen(const std::string& name);
+    bool isListening() const;
+
+private:
+    void onConnection();
+    void onReadable(QLocalSocket* socket);
+
+    Handler m_handler;
+    QLocalServer* m_server;
+};
+
+} // namespace gardivo
