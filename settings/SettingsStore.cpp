@@ -68,6 +68,7 @@ SettingsStore::~SettingsStore() {
 }
 
 void SettingsStore::applyDefaults() {
+    std::lock_guard lock(m_recordMutex);
     m_settings = defaultSettings(m_kind, m_homeDirectory);
     m_defaulted = true;
 }
@@ -100,6 +101,7 @@ bool SettingsStore::load() {
         ::rename(m_settingsFilePath.c_str(), (m_settingsFilePath + ".bad").c_str());
         return false;
     }
+    std::lock_guard lock(m_recordMutex);
     m_settings = WatchdogSettings::fromBytes(bytes);
     m_defaulted = false;
     return true;
@@ -119,7 +121,13 @@ void SettingsStore::setAttachedVideoPath(std::string_view path) {
     m_attachedVideoPath = path;
 }
 
+std::string SettingsStore::evidenceDirectory() const {
+    std::lock_guard lock(m_recordMutex);
+    return m_evidenceDirectory;
+}
+
 void SettingsStore::setEvidenceDirectory(std::string_view path) {
+    std::lock_guard lock(m_recordMutex);
     m_evidenceDirectory = path;
 }
 

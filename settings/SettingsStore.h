@@ -5,6 +5,8 @@
 #include "platform/RegistryStore.h"
 #include "platform/Reporter.h"
 
+#include <atomic>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,8 +61,16 @@ public:
     bool save();
     void applyDefaults();
 
+    // The record belongs to the thread that loads it (gardivo's engine thread). Another thread
+    // reads fields through readLocked, and only fields that nothing but load() and the defaults
+    // change (the window and working-directory choices).
     WatchdogSettings& settings() { return m_settings; }
     const WatchdogSettings& settings() const { return m_settings; }
+    template <typename Reader>
+    auto readLocked(Reader&& reader) const {
+        std::lock_guard lock(m_recordMutex);
+        return reader(static_cast<const WatchdogSettings&>(m_settings));
+    }
     ProgramKind kind() const { return m_kind; }
     bool isDefaulted() const { return m_defaulted; }
 
@@ -79,15 +89,16 @@ public:
     bool wantsEmail() const { return m_settings.ActionFlags & 4u; }
     bool wantsProgram() const { return m_settings.ActionFlags & 8u; }
 
-    int mode() const { return m_mode; }
-    void setMode(int mode) { m_mode = mode; }
+    int mode() const { return m_mode.load(); }
+    void setMode(int mode) { m_mode.store(mode); }
 
     // Paths handed to email, kept whole however long they are.
     const std::string& attachedImagePath() const { return m_attachedImagePath; }
     const std::string& attachedVideoPath() const { return m_attachedVideoPath; }
     void setAttachedImagePath(std::string_view path);
     void setAttachedVideoPath(std::string_view path);
-    const std::string& evidenceDirectory() const { return m_evidenceDirectory; }
+    // A copy: the engine thread changes it while the windows read it.
+    std::string evidenceDirectory() const;
     void setEvidenceDirectory(std::string_view path);
 
     // Registry values exchanged with the other programs.
@@ -118,7 +129,8 @@ private:
     RegistryRoot m_registryRoot;
     WatchdogSettings m_settings;
     bool m_defaulted = false;
-    int m_mode = StandBy;
+    mutable std::mutex m_recordMutex; // held while the record or the evidence path changes
+    std::atomic<int> m_mode{StandBy};
     std::string m_attachedImagePath;
     std::string m_attachedVideoPath;
     std::string m_evidenceDirectory;

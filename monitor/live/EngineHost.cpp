@@ -1,5 +1,6 @@
 #include "EngineHost.h"
 
+#include "monitor/messages/ScriptText.h"
 #include "monitor/messages/WindowMessages.h"
 #include "platform/ProgramDirectory.h"
 
@@ -7,6 +8,8 @@
 #include <QEvent>
 #include <QTimerEvent>
 
+#include <cstdio>
+#include <cstdlib>
 #include <sys/statvfs.h>
 
 namespace gardivo {
@@ -72,6 +75,7 @@ void EngineHost::postCall(std::function<void()> call) {
 
 void EngineHost::interruptWaits() {
     m_interrupt.interrupt();
+    std::lock_guard lock(m_engineMutex);
     if (m_engine)
         m_engine->interruptWaits();
 }
@@ -163,6 +167,10 @@ void EngineHost::startUp() {
 void EngineHost::setVideoRect(int left, int top, int right, int bottom) {
     if (m_shutDown)
         return;
+    const int64_t width = std::abs(int64_t(right) - left);
+    const int64_t height = std::abs(int64_t(bottom) - top);
+    if (width < 1 || width > kMaxVideoSide || height < 1 || height > kMaxVideoSide)
+        return;
     if (!m_engine) {
         EngineServices services;
         services.sink = m_setup.sink;
@@ -172,8 +180,12 @@ void EngineHost::setVideoRect(int left, int top, int right, int bottom) {
         services.sound = m_sound.get();
         services.companions = m_setup.companions;
         services.converter = m_converter.get();
-        m_engine = std::make_unique<DetectionEngine>(*m_setup.settings, *m_setup.canvas, services);
-        m_engine->setFrameSource(m_capture.get());
+        auto engine = std::make_unique<DetectionEngine>(*m_setup.settings, *m_setup.canvas, services);
+        engine->setFrameSource(m_capture.get());
+        std::lock_guard lock(m_engineMutex);
+        m_engine = std::move(engine);
+        m_manualPictures = 0;
+        m_manualClips = 0;
     } else {
         m_engine->StopWatching(false);
     }
@@ -202,6 +214,17 @@ void EngineHost::handleMessage(uint32_t message, intptr_t wParam, intptr_t lPara
             m_capture->ReportRegion();
         }
         break;
+    case WM_APP_REPORT:
+        // A report the main page missed, repeated with what holds now.
+        if (!m_capture)
+            break;
+        if (wParam == 1)
+            m_capture->ReportStandard(standards::name(m_setup.settings->settings().VideoStandard));
+        else if (wParam == 2)
+            m_capture->ReportVideoSource(fieldText(m_setup.settings->settings().VideoConnector));
+        else
+            m_capture->ReportDimension(std::to_string(wParam) + "x" + std::to_string(lParam));
+        break;
     case WM_APP_PROC_AMP:
         if (m_capture)
             m_capture->SetProcAmp(static_cast<int>(wParam), static_cast<int>(lParam));
@@ -209,6 +232,75 @@ void EngineHost::handleMessage(uint32_t message, intptr_t wParam, intptr_t lPara
     default:
         break;
     }
+}
+
+void EngineHost::reportInitialStatus() {
+    if (m_shutDown)
+        return;
+    if (m_capture) {
+        handleMessage(WM_APP_REPORT, 1, 0);
+        handleMessage(WM_APP_REPORT, 2, 0);
+        m_capture->ReportRegion();
+    } else if (m_setup.sink && m_setup.sink->windowExists(kControlPanel)) {
+        m_setup.sink->runScript(
+            kControlPanel,
+            scriptCall("DescChange", "region", m_setup.settings->settings().RegionMode ? "yes" : "no"));
+    }
+}
+
+void EngineHost::startOrStop(bool fromMenu) {
+    if (!m_engine || m_shutDown)
+        return;
+    if (m_engine->mode() == StandBy)
+        m_engine->StartCommand(fromMenu);
+    else
+        m_engine->StopCommand();
+}
+
+namespace {
+
+// Holds the tracing step for as long as it lives.
+class TracingHold {
+public:
+    explicit TracingHold(DetectionEngine* engine) : m_engine(engine) {
+        if (m_engine)
+            m_engine->pauseTracingEvent().reset();
+    }
+    ~TracingHold() {
+        if (m_engine)
+            m_engine->pauseTracingEvent().set();
+    }
+    TracingHold(const TracingHold&) = delete;
+    TracingHold& operator=(const TracingHold&) = delete;
+
+private:
+    DetectionEngine* m_engine;
+};
+
+std::string manualFile(const std::string& directory, const char* format, int number) {
+    char name[32];
+    std::snprintf(name, sizeof name, format, number);
+    return joinPath(directory, name);
+}
+
+} // namespace
+
+bool EngineHost::manualSnapshot() {
+    const std::string directory = m_setup.settings->evidenceDirectory();
+    if (!m_engine || !m_capture || directory.empty())
+        return false;
+    TracingHold hold(m_engine.get());
+    ++m_manualPictures;
+    return m_capture->Snapshot(manualFile(directory, "manual%03d.bmp", m_manualPictures));
+}
+
+bool EngineHost::manualCapture() {
+    const std::string directory = m_setup.settings->evidenceDirectory();
+    if (!m_engine || !m_capture || directory.empty())
+        return false;
+    TracingHold hold(m_engine.get());
+    ++m_manualClips;
+    return m_capture->StartRecording(manualFile(directory, "manual%03d.avi", m_manualClips));
 }
 
 void EngineHost::shutdown() {
@@ -229,7 +321,10 @@ void EngineHost::shutdown() {
     if (m_engine)
         m_engine->setFrameSource(nullptr);
     m_capture.reset();
-    m_engine.reset();
+    {
+        std::lock_guard lock(m_engineMutex);
+        m_engine.reset();
+    }
     m_sound.reset();
 }
 

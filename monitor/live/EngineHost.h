@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace gardivo {
@@ -59,11 +60,25 @@ public:
     // The video window's start-up: the capture side is opened and its preview started.
     void startUp();
     // The page placed the video: the engine is made on the first call, then given the rectangle.
+    // A picture side outside 1..4096 pixels is refused and the old placement kept.
+    static constexpr int kMaxVideoSide = 4096;
     void setVideoRect(int left, int top, int right, int bottom);
     // The end: a trace under way is released, watching stops for good, a clip is finished, and
     // the capture side and the engine go.
     void shutdown();
     void handleMessage(uint32_t message, intptr_t wParam, intptr_t lParam);
+    // GetInitialStatus of the main page: the video standard, the video source and the region
+    // state, as they are now.
+    void reportInitialStatus();
+    // The page's Start: starts watching in StandBy (after the start delay), stops otherwise.
+    void startOrStop(bool fromMenu);
+    // The Tracing Box's SnapShot and Capture: the tracing step is held while the picture
+    // ("manual%03d.bmp") or the clip ("manual%03d.avi") of the evidence directory is taken.
+    // False when there is nothing to take it with or nowhere to keep it.
+    bool manualSnapshot();
+    bool manualCapture();
+    int manualPictures() const { return m_manualPictures; }
+    int manualClips() const { return m_manualClips; }
 
     DetectionEngine* engine() { return m_engine.get(); }
     CaptureSession* capture() { return m_capture.get(); }
@@ -106,9 +121,14 @@ private:
     std::unique_ptr<PixelConversionLibrary> m_converter;
     std::unique_ptr<GstSoundPlayer> m_sound;
     std::unique_ptr<CaptureSession> m_capture;
+    // Guards the engine's creation and end against interruptWaits from another thread.
+    std::mutex m_engineMutex;
     std::unique_ptr<DetectionEngine> m_engine;
     std::unique_ptr<DeviceWatch> m_deviceWatch;
     std::map<int, std::unique_ptr<QBasicTimer>> m_timers;
+    // Numbered per engine, from 1.
+    int m_manualPictures = 0;
+    int m_manualClips = 0;
     bool m_shutDown = false;
 };
 

@@ -25,7 +25,7 @@ Outline failed(int code) {
 
 // The three pixels tried from each heading, in order.
 constexpr std::array<std::array<std::array<int, 2>, 3>, 4> kCandidates = {{
-    {{{1, -1}, {1, 0}, {1, 1}}},   // h = 0
+    {{{1, -1}, {1, 0}, {1, 1}}},    // h = 0
     {{{-1, -1}, {0, -1}, {1, -1}}}, // h = 2
     {{{-1, 1}, {-1, 0}, {-1, -1}}}, // h = 4
     {{{1, 1}, {0, 1}, {-1, 1}}},    // h = 6
@@ -79,6 +79,7 @@ std::vector<OutlinePoint> OutlineTracer::traceMask(std::vector<uint8_t> mask, in
             --remaining;
             continue;
         }
+        const size_t outlineStart = polygon.size();
         polygon.push_back(start);
         // Walk the outline back to the start; a walk that could not close (a shape the rule
         // circles without end) stops after as many steps as the outline could ever have.
@@ -106,10 +107,12 @@ std::vector<OutlinePoint> OutlineTracer::traceMask(std::vector<uint8_t> mask, in
             if (!moved || p == start)
                 break;
         }
-        // Outlines are joined through the picture's top-left corner.
+        // Outlines are joined through the picture's top-left corner. The pixels of the outlines
+        // before this one are clear already.
         polygon.push_back({0, 0});
-        for (const auto& q : polygon)
-            if (q.x >= 0 && q.y >= 0 && q.x < width && q.y < height && at(q.x, q.y)) {
+        for (size_t i = outlineStart; i < polygon.size(); ++i)
+            if (const OutlinePoint& q = polygon[i];
+                q.x >= 0 && q.y >= 0 && q.x < width && q.y < height && at(q.x, q.y)) {
                 at(q.x, q.y) = 0;
                 --remaining;
             }
@@ -159,8 +162,8 @@ Outline OutlineTracer::traceBytes(const uint8_t* data, size_t size) {
         return failed(3);
     // Palette pictures only, of a sane size: a top-down picture (negative height) or a colour
     // count beyond what the bits can address is no picture to trust.
-    if ((bits != 1 && bits != 4 && bits != 8) || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
-        colours > (1u << bits))
+    if ((bits != 1 && bits != 4 && bits != 8) || width <= 0 || height <= 0 || width > kMaxSide ||
+        height > kMaxSide || colours > (1u << bits))
         return failed(3);
     const uint32_t entries = colours ? colours : (1u << bits);
     const size_t paletteEnd = 54 + size_t(entries) * 4;

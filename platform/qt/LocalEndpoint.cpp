@@ -1,8 +1,10 @@
 #include "LocalEndpoint.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QPointer>
 
 #include <cstdlib>
 #include <sys/socket.h>
@@ -97,6 +99,15 @@ bool LocalEndpoint::post(const std::string& name, uint32_t message, int64_t wPar
 }
 
 LocalEndpoint::LocalEndpoint(Handler handler, QObject* parent)
+    : LocalEndpoint(AsyncHandler([handler = std::move(handler)](uint32_t message, int64_t wParam,
+                                                                int64_t lParam, Reply reply) {
+                        const int64_t result = handler ? handler(message, wParam, lParam) : 0;
+                        if (reply)
+                            reply(result);
+                    }),
+                    parent) {}
+
+LocalEndpoint::LocalEndpoint(AsyncHandler handler, QObject* parent)
     : QObject(parent), m_handler(std::move(handler)), m_server(new QLocalServer(this)) {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, &LocalEndpoint::onConnection);
@@ -146,15 +157,31 @@ void LocalEndpoint::onReadable(QLocalSocket* socket) {
         uint32_t message = 0;
         for (int i = 0; i < 4; ++i)
             message |= uint32_t(static_cast<uint8_t>(bytes[2 + i])) << (8 * i);
-        const int64_t result =
-            m_handler ? m_handler(message, read64(bytes.constData() + 6), read64(bytes.constData() + 14)) : 0;
+        Reply reply;
         if (bytes[1] == 2) {
-            QByteArray reply(8, '\0');
-            for (int i = 0; i < 8; ++i)
-                reply[i] = static_cast<char>(static_cast<uint64_t>(result) >> (8 * i));
-            socket->write(reply);
-            socket->flush();
+            // The answer goes back on the main thread (where endpoints live), to the socket if it
+            // is still there.
+            QPointer<QLocalSocket> target(socket);
+            reply = [target](int64_t result) {
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(),
+                    [target, result] {
+                        if (!target)
+                            return;
+                        QByteArray answer(8, '\0');
+                        for (int i = 0; i < 8; ++i)
+                            answer[i] = static_cast<char>(static_cast<uint64_t>(result) >> (8 * i));
+                        target->write(answer);
+                        target->flush();
+                    },
+                    Qt::AutoConnection);
+            };
         }
+        if (m_handler)
+            m_handler(message, read64(bytes.constData() + 6), read64(bytes.constData() + 14),
+                      std::move(reply));
+        else if (reply)
+            reply(0);
     }
 }
 

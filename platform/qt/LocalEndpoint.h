@@ -28,6 +28,10 @@ class LocalEndpoint final : public QObject {
     Q_OBJECT
 public:
     using Handler = std::function<int64_t(uint32_t message, int64_t wParam, int64_t lParam)>;
+    // For a send, reply answers the sender with the result, now or later, from any thread; for
+    // a post it is empty.
+    using Reply = std::function<void(int64_t result)>;
+    using AsyncHandler = std::function<void(uint32_t message, int64_t wParam, int64_t lParam, Reply reply)>;
 
     static constexpr int kFrameBytes = 22;
 
@@ -43,6 +47,8 @@ public:
                      int timeout_ms = 2000);
 
     explicit LocalEndpoint(Handler handler, QObject* parent = nullptr);
+    // The handler may answer a send after it returns (when another thread handles the message).
+    explicit LocalEndpoint(AsyncHandler handler, QObject* parent = nullptr);
     ~LocalEndpoint() override;
     // Listens under the name; an endpoint left by a program that died is taken over, one that
     // answers is not. False when it cannot listen.
@@ -53,7 +59,7 @@ private:
     void onConnection();
     void onReadable(QLocalSocket* socket);
 
-    Handler m_handler;
+    AsyncHandler m_handler;
     QLocalServer* m_server;
 };
 

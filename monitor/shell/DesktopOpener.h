@@ -1,0 +1,34 @@
+#pragma once
+
+// Hands files and folders to the desktop's default handler (xdg-open through Qt), the way the
+// program opens its help page, a clip or an evidence folder.
+
+#include <string>
+#include <vector>
+
+namespace gardivo {
+
+class DesktopOpener {
+public:
+    virtual ~DesktopOpener() = default;
+    // A local file or folder by its path; false when the desktop could not open it.
+    virtual bool open(const std::string& path) = 0;
+};
+
+class QtDesktopOpener final : public DesktopOpener {
+public:
+    bool open(const std::string& path) override;
+};
+
+// Keeps what it was asked to open, for tests.
+class RecordingDesktopOpener final : public DesktopOpener {
+public:
+    bool open(const std::string& path) override {
+        opened.push_back(path);
+        return succeeds;
+    }
+    std::vector<std::string> opened;
+    bool succeeds = true;
+};
+
+} // namespace gardivo

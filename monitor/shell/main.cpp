@@ -1,0 +1,131 @@
+// gardivo: the monitoring program with its skin windows.
+
+#include "MonitorShell.h"
+#include "ShellReporter.h"
+#include "SkinWindow.h"
+#include "monitor/shell/CompanionLauncher.h"
+#include "platform/SystemInfo.h"
+#include "platform/qt/LocalEndpoint.h"
+#include "platform/qt/QtReporter.h"
+#include "platform/qt/SingleInstanceLock.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <sys/socket.h>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminate(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// Milliseconds since this process was started (for GARDIVO_TIMING).
+double sinceProcessStart_ms() {
+    std::ifstream stat("/proc/self/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream fields(line.substr(close + 2));
+    std::string field;
+    // Field 22 is the start time in clock ticks since boot; fields after ")" start at 3.
+    for (int i = 3; i <= 22 && fields >> field; ++i) {
+    }
+    timespec now{};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    const double started_ms = std::stod(field) * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6 - started_ms;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace gardivo;
+    // X11 (XWayland on a Wayland desktop): the skin windows move themselves, stay on top and take
+    // the focus, which Wayland refuses to clients.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    // The browser's sandbox cannot run for root; without this the pages would not show at all.
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    app.setApplicationName("gardivo");
+    // Hidden windows and closed message boxes never end the program; closing the main window does.
+    app.setQuitOnLastWindowClosed(false);
+
+    RegistryStore registry;
+    ShellReporter reporter;
+    auto settings = std::make_unique<SettingsStore>(ProgramKind::Gardivo, registry, reporter);
+
+    if (!isAdministrator()) {
+        QtReporter().show(
+            {"Since the login account does not have the required priviledge to make application "
+             "work properly,\nprogram will now exit...",
+             Reporter::kCaption, MessageIcon::Warning, MessageButtons::Ok, false});
+        return 0;
+    }
+
+    SingleInstanceLock instance("GDMutex");
+    if (instance.failed())
+        return 0;
+    if (!instance.acquired()) {
+        // Another gardivo (perhaps still starting) runs: this copy leaves without a word.
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            if (LocalEndpoint::exists(MonitorShell::kEndpointName, 300))
+                return 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        QtReporter().show({"Another user is using Tavrin Recordo!", "Tavrin Recordo", MessageIcon::None,
+                           MessageButtons::Ok, false});
+        return 0;
+    }
+
+    CompanionLauncher companions(*settings, reporter);
+    MonitorShell::Options options;
+    options.beforeShutDown = [&reporter] { reporter.setEnding(); };
+    MonitorShell shell(*settings, reporter, companions, options);
+    shell.listen();
+    if (qEnvironmentVariableIsSet("GARDIVO_TIMING"))
+        QObject::connect(&shell, &MonitorShell::mainPageLoaded, [](bool ok) {
+            std::fprintf(stderr, "gardivo: main page %s %.0f ms after start\n", ok ? "loaded" : "failed",
+                         sinceProcessStart_ms());
+        });
+    QObject::connect(&shell, &MonitorShell::ended, &app, [&app] { app.exit(0); });
+
+    // The end of the session (SIGTERM) or Ctrl+C closes the program the way its Exit does: a clip
+    // being written is finished and the settings are saved.
+    std::unique_ptr<QSocketNotifier> terminate;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
+        terminate = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(terminate.get(), &QSocketNotifier::activated, &app, [&shell, &app] {
+            char byte = 0;
+            [[maybe_unused]] const ssize_t got = ::read(g_signalPipe[0], &byte, 1);
+            if (SkinWindow* main = shell.mainWindow())
+                main->post(WM_CLOSE);
+            else
+                app.exit(0);
+        });
+        struct sigaction action {};
+        action.sa_handler = onTerminate;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGTERM, &action, nullptr);
+        ::sigaction(SIGINT, &action, nullptr);
+    }
+    shell.start();
+    return app.exec();
+}
