@@ -98,8 +98,10 @@ std::string notifyArgumentText(const QVariant& value) {
     if (isString(value))
         return jsString(value.toString().toStdString());
     const auto number = numberOf(value);
+    // Written as nothing, an argument of another kind would leave "f(1,,2)", a call that never
+    // runs: it is passed as null instead.
     if (!number)
-        return {};
+        return "null";
     if (std::isnan(*number))
         return "NaN";
     if (std::isinf(*number))

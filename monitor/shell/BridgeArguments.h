@@ -76,7 +76,7 @@ std::optional<int32_t> truncatedInt32(const QVariant& value);
 
 // One further argument of Notify as it appears in the call text: integral numbers within 32 bits
 // as "%li", other numbers as "%le" (NaN and the infinities by their script names), strings as
-// script string literals, booleans as true and false, anything else as nothing.
+// script string literals, booleans as true and false, anything else (null, objects) as null.
 std::string notifyArgumentText(const QVariant& value);
 
 } // namespace gardivo

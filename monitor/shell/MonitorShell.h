@@ -78,6 +78,7 @@ public:
     const std::string& programDirectory() const { return m_settings.programDirectory(); }
     std::string workingDirectory() const;
     const std::string& country() const { return m_country; }
+    void setCountry(std::string country) { m_country = std::move(country); }
     MessageSink& sink();
     // The desktop's own notification area is there.
     bool trayAvailable() const;

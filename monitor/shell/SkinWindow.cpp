@@ -33,10 +33,8 @@ public:
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
-        if (isMainFrame) {
-            m_window.aboutToNavigate(url);
-            return true;
-        }
+        if (isMainFrame)
+            return m_window.aboutToNavigate(url);
         if (url.scheme() == "about" || url.scheme() == "data")
             return true;
         return url.isLocalFile() &&
@@ -120,9 +118,27 @@ SkinWindow::~SkinWindow() {
     delete m_page;
 }
 
-void SkinWindow::aboutToNavigate(const QUrl& url) {
-    m_loaded = false;
-    setBridge(url.isLocalFile() && isSkinPage(m_shell.programDirectory(), url.toLocalFile().toStdString()));
+bool SkinWindow::isSkinUrl(const QUrl& url) const {
+    return url.isLocalFile() && isSkinPage(m_shell.programDirectory(), url.toLocalFile().toStdString());
+}
+
+bool SkinWindow::aboutToNavigate(const QUrl& url) {
+    const bool skin = isSkinUrl(url);
+    if (skin == m_bridge) {
+        m_loaded = false;
+        return true;
+    }
+    // The bridge cannot change under a navigation in progress: this one is dropped, and the page
+    // goes there afresh once the bridge is what the new document may have.
+    QPointer<SkinWindow> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, url] {
+            if (self)
+                self->navigate(url);
+        },
+        Qt::QueuedConnection);
+    return false;
 }
 
 void SkinWindow::setBridge(bool attached) {
@@ -139,7 +155,8 @@ void SkinWindow::setBridge(bool attached) {
 }
 
 void SkinWindow::navigate(const QUrl& url) {
-    aboutToNavigate(url);
+    m_loaded = false;
+    setBridge(isSkinUrl(url));
     m_page->load(url);
 }
 
@@ -163,8 +180,9 @@ void SkinWindow::post(uint32_t message, intptr_t wParam, intptr_t lParam, std::s
 
 void SkinWindow::setShape(const QSize& size, const QPolygon& outline) {
     hide();
-    // Caption and sizing border go; the shape is the window's whole outline.
-    setWindowFlags(frameFlags(m_isMain) | Qt::FramelessWindowHint);
+    // Caption and sizing border go; the shape is the window's whole outline. (Qt drops the
+    // frameless hint when any of the caption's buttons is asked for.)
+    setWindowFlags((m_isMain ? Qt::Window : Qt::Tool) | Qt::FramelessWindowHint);
     m_shapeSize = size;
     setFixedSize(size);
     if (outline.size() >= 3)

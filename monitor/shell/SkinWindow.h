@@ -73,8 +73,10 @@ public:
     ExternalObject& external() { return *m_external; }
     MonitorShell& shell() { return m_shell; }
 
-    // Called for every navigation of the page's main frame, before it happens.
-    void aboutToNavigate(const QUrl& url);
+    // Called for every navigation of the page's main frame, before it happens; false refuses it.
+    bool aboutToNavigate(const QUrl& url);
+    // Whether the address is a page of the skins (and so gets window.external).
+    bool isSkinUrl(const QUrl& url) const;
 
 signals:
     void pageLoaded(bool ok);

@@ -3,22 +3,20 @@
 #include "MonitorShell.h"
 #include "ShellReporter.h"
 #include "SkinWindow.h"
+#include "StartUpChecks.h"
 #include "monitor/shell/CompanionLauncher.h"
 #include "platform/SystemInfo.h"
 #include "platform/qt/LocalEndpoint.h"
 #include "platform/qt/QtReporter.h"
-#include "platform/qt/SingleInstanceLock.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <sys/socket.h>
-#include <thread>
 #include <time.h>
 #include <unistd.h>
 
@@ -71,28 +69,13 @@ int main(int argc, char** argv) {
     ShellReporter reporter;
     auto settings = std::make_unique<SettingsStore>(ProgramKind::Gardivo, registry, reporter);
 
-    if (!isAdministrator()) {
-        QtReporter().show(
-            {"Since the login account does not have the required priviledge to make application "
-             "work properly,\nprogram will now exit...",
-             Reporter::kCaption, MessageIcon::Warning, MessageButtons::Ok, false});
+    QtReporter startReporter;
+    StartUpChecks checks;
+    checks.isAdministrator = isAdministrator;
+    checks.otherCopyAnswers = [] { return LocalEndpoint::exists(MonitorShell::kEndpointName, 300); };
+    const auto instance = passStartUpChecks(startReporter, checks);
+    if (!instance)
         return 0;
-    }
-
-    SingleInstanceLock instance("GDMutex");
-    if (instance.failed())
-        return 0;
-    if (!instance.acquired()) {
-        // Another gardivo (perhaps still starting) runs: this copy leaves without a word.
-        for (int attempt = 0; attempt < 10; ++attempt) {
-            if (LocalEndpoint::exists(MonitorShell::kEndpointName, 300))
-                return 0;
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        }
-        QtReporter().show({"Another user is using Tavrin Recordo!", "Tavrin Recordo", MessageIcon::None,
-                           MessageButtons::Ok, false});
-        return 0;
-    }
 
     CompanionLauncher companions(*settings, reporter);
     MonitorShell::Options options;
