@@ -65,6 +65,7 @@ QPixmap splashPicture() {
     painter.setPen(QColor(190, 205, 225));
     painter.drawText(QRect(0, 252, 291, 24), Qt::AlignCenter, "Video surveillance");
     painter.setPen(QColor(120, 140, 170));
+    painter.setBrush(Qt::NoBrush);
     painter.drawRect(pixmap.rect().adjusted(0, 0, -1, -1));
     return pixmap;
 }

@@ -5,6 +5,7 @@
 #include "monitor/history/HistoryStore.h"
 #include "monitor/messages/WindowMessages.h"
 
+#include <QMouseEvent>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -266,13 +267,20 @@ TEST_F(ShellTest, WindowMovesWithTheMouseBetweenEnableMoveAndDisableMove) {
     EXPECT_EQ(resultOf(window, "EnableMove(10, 20)"), 0);
     EXPECT_TRUE(window.isMoving());
     EXPECT_EQ(window.grabPoint(), QPoint(10, 20));
-    // The mouse, 30 right and 5 down of the grab point: the window follows.
-    WindowMessageEvent move(WM_MOUSEMOVE, 2, packPoint(40, 25));
-    shell->windowProc(window, move);
+    // The mouse over the page, 30 right and 5 down of the grab point: the window follows.
+    QWidget* input = window.view()->focusProxy();
+    ASSERT_NE(input, nullptr);
+    const auto moveMouse = [&](QPoint client) {
+        const QPoint global = window.mapToGlobal(client);
+        QMouseEvent event(QEvent::MouseMove, QPointF(input->mapFromGlobal(global)), QPointF(global), Qt::NoButton,
+                          Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(input, &event);
+    };
+    moveMouse(QPoint(40, 25));
     EXPECT_TRUE(waitUntil([&] { return window.pos() == QPoint(130, 105); }));
     EXPECT_EQ(resultOf(window, "DisableMove()"), 0);
     EXPECT_FALSE(window.isMoving());
-    shell->windowProc(window, move);
+    moveMouse(QPoint(80, 80));
     spin(100);
     EXPECT_EQ(window.pos(), QPoint(130, 105));
 }

@@ -4,6 +4,7 @@
 #include "ShellTestKit.h"
 #include "monitor/history/HistoryStore.h"
 #include "monitor/messages/WindowMessages.h"
+#include "monitor/shell/SplashScreen.h"
 #include "monitor/shell/StartUpChecks.h"
 #include "monitor/shell/TracingBox.h"
 #include "monitor/shell/TrayIcon.h"
@@ -124,6 +125,26 @@ TEST_F(ShellTest, TheProgramsMessagesReachThePages) {
     ASSERT_TRUE(waitUntil([&] { return pageLog(window).contains("DeleteItemFromGroups(gone2)"); }));
     EXPECT_TRUE(pageLog(window).contains("DeleteItemFromGroups(gone1)"));
     EXPECT_EQ(history.allRecords().size(), 1u);
+}
+
+TEST_F(ShellTest, TopMostAndTheSplashFollowTheirRules) {
+    // TopMost, once the wizard's settings say so, reaches every named window.
+    SkinWindow* screen = openContent("skins/default/screen.htm", "Screen");
+    ASSERT_NE(screen, nullptr);
+    EXPECT_FALSE(main().windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    settings->settings().TopMost = 1;
+    ASSERT_TRUE(settings->save());
+    shell->postToWindow(kControlPanel, WM_APP_SETTINGS_CHANGED, 0, 0);
+    ASSERT_TRUE(waitUntil([&] { return screen->windowFlags().testFlag(Qt::WindowStaysOnTopHint); }));
+    EXPECT_TRUE(main().windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(screen->isVisible());
+
+    // The splash goes by itself.
+    QPointer<SplashScreen> splash = new SplashScreen;
+    splash->show();
+    spin(SplashScreen::kShowTime_ms - 500);
+    EXPECT_TRUE(splash && splash->isVisible());
+    EXPECT_TRUE(waitUntil([&] { return !splash; }, 2000));
 }
 
 TEST_F(ShellTest, ScriptsForAPageThatIsNotReadyAreTriedAgain) {
