@@ -247,7 +247,10 @@ void MonitorShell::postToAll(uint32_t message, SkinWindow* except) {
 }
 
 void MonitorShell::applyTopmost() {
-    const bool topmost = m_settings.readLocked([](const WatchdogSettings& s) { return s.TopMost != 0; });
+    // "Always on top" as the wizard offers it (WindowStyle 1) counts as well as the record's own
+    // TopMost field, which no program sets.
+    const bool topmost =
+        m_settings.readLocked([](const WatchdogSettings& s) { return s.TopMost != 0 || s.WindowStyle == 1; });
     for (SkinWindow* window : m_registry.namedWindows()) {
         if (window->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == topmost)
             continue;
@@ -454,13 +457,14 @@ int64_t MonitorShell::windowProc(SkinWindow& window, WindowMessageEvent& message
         // The capture side is the engine thread's; a sender that waits is answered once it has
         // been handled there.
         auto reply = std::exchange(message.reply, {});
-        m_engine->post([id = message.message, w, l, reply](EngineHost& host) {
+        m_engine->post([this, id = message.message, w, l, reply](EngineHost& host) {
             host.handleMessage(id, w, l);
+            // The windows follow the settings once they have been read again.
+            if (id == WM_APP_SETTINGS_CHANGED)
+                QMetaObject::invokeMethod(this, [this] { applyTopmost(); });
             if (reply)
                 reply(1);
         });
-        if (message.message == WM_APP_SETTINGS_CHANGED)
-            applyTopmost();
         return 0;
     }
     case WM_APP_TRAY:

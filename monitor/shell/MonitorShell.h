@@ -99,7 +99,7 @@ public:
     // Every skin window shown (the content windows restored) or hidden.
     void showAll(bool show);
     void postToAll(uint32_t message, SkinWindow* except);
-    // Every named window above the others when TopMost is set, else not.
+    // Every named window above the others when TopMost is set or WindowStyle is 1, else not.
     void applyTopmost();
     // Minimize from a page (see the bridge).
     void minimizeFrom(SkinWindow& window);

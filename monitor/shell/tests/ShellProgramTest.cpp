@@ -134,10 +134,22 @@ TEST_F(ShellTest, TopMostAndTheSplashFollowTheirRules) {
     EXPECT_FALSE(main().windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     settings->settings().TopMost = 1;
     ASSERT_TRUE(settings->save());
+    settings->settings().TopMost = 0; // only the file says so
     shell->postToWindow(kControlPanel, WM_APP_SETTINGS_CHANGED, 0, 0);
     ASSERT_TRUE(waitUntil([&] { return screen->windowFlags().testFlag(Qt::WindowStaysOnTopHint); }));
     EXPECT_TRUE(main().windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_TRUE(screen->isVisible());
+    // The wizard's "always on top" does the same; neither: not on top.
+    settings->settings().TopMost = 0;
+    settings->settings().WindowStyle = 1;
+    ASSERT_TRUE(settings->save());
+    shell->postToWindow(kControlPanel, WM_APP_SETTINGS_CHANGED, 0, 0);
+    spin(300);
+    EXPECT_TRUE(screen->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    settings->settings().WindowStyle = 0;
+    ASSERT_TRUE(settings->save());
+    shell->postToWindow(kControlPanel, WM_APP_SETTINGS_CHANGED, 0, 0);
+    ASSERT_TRUE(waitUntil([&] { return !screen->windowFlags().testFlag(Qt::WindowStaysOnTopHint); }));
 
     // The splash goes by itself.
     QPointer<SplashScreen> splash = new SplashScreen;
