@@ -5,6 +5,7 @@
 #include "SplashScreen.h"
 #include "TracingBox.h"
 #include "TrayIcon.h"
+#include "VideoWidget.h"
 #include "monitor/capture/SourceCatalog.h"
 #include "monitor/history/HistoryStore.h"
 #include "monitor/history/WorkingDirWatcher.h"
@@ -113,6 +114,25 @@ MonitorShell::MonitorShell(SettingsStore& settings, Reporter& reporter, Companio
     tray.wizardRunning = [this] { return !m_companions.IsSetupWizardFree(); };
     m_tray = std::make_unique<TrayIcon>(std::move(tray));
 
+    // New pictures and new drawings ask for one repaint each, however fast they come.
+    m_preview.setOnFrame([this] {
+        QMetaObject::invokeMethod(this, [this] {
+            if (m_videoWidget)
+                m_videoWidget->update();
+            else
+                m_preview.painted();
+        });
+    });
+    m_overlay.setChanged([this] {
+        if (m_overlayRepaintPending.exchange(true))
+            return;
+        QMetaObject::invokeMethod(this, [this] {
+            m_overlayRepaintPending = false;
+            if (m_videoWidget)
+                m_videoWidget->update();
+        });
+    });
+
     m_engine = std::make_unique<EngineThread>([this] {
         EngineHost::Setup setup;
         setup.settings = &m_settings;
@@ -121,6 +141,7 @@ MonitorShell::MonitorShell(SettingsStore& settings, Reporter& reporter, Companio
         setup.companions = &m_companions;
         setup.canvas = &m_overlay;
         setup.sourcesFile = joinPath(m_settings.programDirectory(), SourceCatalog::kFileName);
+        setup.makePreviewSink = [this] { return m_preview.makeSink(); };
         if (m_options.adjustEngine)
             m_options.adjustEngine(setup);
         return std::make_unique<EngineHost>(std::move(setup));
@@ -129,6 +150,8 @@ MonitorShell::MonitorShell(SettingsStore& settings, Reporter& reporter, Companio
 
 MonitorShell::~MonitorShell() {
     shutDown();
+    m_preview.setOnFrame({});
+    m_overlay.setChanged({});
     m_endpoint.reset();
     if (m_tracingBox)
         delete m_tracingBox.data();
@@ -227,6 +250,16 @@ int MonitorShell::createContentWindow(const std::string& page) {
     window->show();
     window->navigate(url);
     return 0;
+}
+
+void MonitorShell::placeVideo(const QRect& rect) {
+    SkinWindow* window = videoWindow();
+    if (!window)
+        return;
+    if (!m_videoWidget)
+        m_videoWidget = new VideoWidget(window, m_preview, m_overlay);
+    m_preview.setSize(rect.width(), rect.height());
+    m_videoWidget->place(rect);
 }
 
 void MonitorShell::showAll(bool show) {

@@ -8,6 +8,8 @@
 #include "DesktopOpener.h"
 #include "EngineThread.h"
 #include "OverlayImage.h"
+#include "PreviewFrames.h"
+#include "VideoWidget.h"
 #include "TracingBox.h"
 #include "WindowMessageEvent.h"
 #include "WindowRegistry.h"
@@ -16,6 +18,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -72,6 +75,10 @@ public:
     EngineThread& engine() { return *m_engine; }
     DesktopOpener& opener() { return *m_opener; }
     OverlayImage& overlay() { return m_overlay; }
+    PreviewFrames& preview() { return m_preview; }
+    // The live picture's place in the video window (SetWindowRegion); it is scaled to that size.
+    void placeVideo(const QRect& rect);
+    VideoWidget* videoWidget() const { return m_videoWidget.data(); }
     TrayIcon& tray() { return *m_tray; }
     TracingBox* tracingBox() const { return m_tracingBox; }
     QWebEngineProfile* profile() const { return m_profile; }
@@ -162,6 +169,9 @@ private:
     DesktopOpener* m_opener;
     WindowRegistry m_registry;
     OverlayImage m_overlay;
+    PreviewFrames m_preview;
+    QPointer<VideoWidget> m_videoWidget;
+    std::atomic<bool> m_overlayRepaintPending{false};
     std::unique_ptr<Sink> m_sink;
     std::unique_ptr<EngineThread> m_engine;
     std::unique_ptr<WorkingDirWatcher> m_watcher;

@@ -102,8 +102,9 @@ void OverlayImage::restoreSnapshot() {
 }
 
 QImage OverlayImage::image() const {
+    // A shared copy: the next drawing detaches from it, so the reader always has a whole picture.
     std::lock_guard lock(m_mutex);
-    return m_image.copy();
+    return m_image;
 }
 
 void OverlayImage::setChanged(std::function<void()> changed) {

@@ -1,0 +1,125 @@
+#include "PreviewFrames.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+#include <cstring>
+
+namespace gardivo {
+
+namespace {
+
+GstCaps* previewCaps(int width, int height) {
+    // BGRx is the byte order of Qt's 32-bit RGB on little-endian machines.
+    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
+                                        G_BYTE_ORDER == G_LITTLE_ENDIAN ? "BGRx" : "xRGB", nullptr);
+    if (width > 0 && height > 0)
+        gst_caps_set_simple(caps, "width", G_TYPE_INT, width, "height", G_TYPE_INT, height, "pixel-aspect-ratio",
+                            GST_TYPE_FRACTION, 1, 1, nullptr);
+    return caps;
+}
+
+GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
+    auto* frames = static_cast<PreviewFrames*>(data);
+    GstSample* sample = gst_app_sink_pull_sample(sink);
+    if (!sample)
+        return GST_FLOW_OK;
+    GstVideoInfo info;
+    GstVideoFrame frame;
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
+        gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
+        const int width = GST_VIDEO_FRAME_WIDTH(&frame);
+        const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
+        const auto* source = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+        QImage picture(width, height, QImage::Format_RGB32);
+        if (!picture.isNull())
+            for (int y = 0; y < height; ++y)
+                std::memcpy(picture.scanLine(y), source + static_cast<size_t>(y) * stride,
+                            static_cast<size_t>(width) * 4);
+        gst_video_frame_unmap(&frame);
+        if (!picture.isNull())
+            frames->store(std::move(picture));
+    }
+    gst_sample_unref(sample);
+    return GST_FLOW_OK;
+}
+
+} // namespace
+
+PreviewFrames::~PreviewFrames() {
+    if (m_caps)
+        gst_object_unref(m_caps);
+}
+
+GstElement* PreviewFrames::makeSink() {
+    GstElement* bin = gst_bin_new("preview-picture");
+    GstElement* caps = gst_element_factory_make("capsfilter", "preview-picture-caps");
+    GstElement* sink = gst_element_factory_make("appsink", "preview-picture-sink");
+    if (!bin || !caps || !sink) {
+        for (GstElement* e : {bin, caps, sink})
+            if (e)
+                gst_object_unref(gst_object_ref_sink(e));
+        return nullptr;
+    }
+    // The newest picture only; the live source is never held up by the window.
+    g_object_set(sink, "max-buffers", 1, "drop", TRUE, "sync", FALSE, "async", FALSE, "enable-last-sample", FALSE,
+                 nullptr);
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = onNewSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+    gst_bin_add_many(GST_BIN(bin), caps, sink, nullptr);
+    gst_element_link(caps, sink);
+    GstPad* target = gst_element_get_static_pad(caps, "sink");
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", target));
+    gst_object_unref(target);
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_caps)
+            gst_object_unref(m_caps);
+        m_caps = GST_ELEMENT(gst_object_ref(caps));
+        applySize();
+    }
+    return bin;
+}
+
+void PreviewFrames::setSize(int width, int height) {
+    std::lock_guard lock(m_mutex);
+    m_width = width;
+    m_height = height;
+    applySize();
+}
+
+void PreviewFrames::applySize() {
+    if (!m_caps)
+        return;
+    GstCaps* caps = previewCaps(m_width, m_height);
+    g_object_set(m_caps, "caps", caps, nullptr);
+    gst_caps_unref(caps);
+}
+
+QImage PreviewFrames::latest() const {
+    std::lock_guard lock(m_mutex);
+    return m_latest;
+}
+
+void PreviewFrames::setOnFrame(std::function<void()> onFrame) {
+    std::lock_guard lock(m_mutex);
+    m_onFrame = std::move(onFrame);
+}
+
+void PreviewFrames::store(QImage picture) {
+    std::function<void()> onFrame;
+    {
+        std::lock_guard lock(m_mutex);
+        m_latest = std::move(picture);
+        onFrame = m_onFrame;
+    }
+    ++m_frames;
+    if (onFrame && !m_pending.exchange(true))
+        onFrame();
+}
+
+} // namespace gardivo
