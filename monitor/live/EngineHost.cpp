@@ -218,10 +218,16 @@ void EngineHost::handleMessage(uint32_t message, intptr_t wParam, intptr_t lPara
         // A report the main page missed, repeated with what holds now.
         if (!m_capture)
             break;
+        // A source without a television decoder has no standard, and one with a single input
+        // (or none) no input to name.
         if (wParam == 1)
-            m_capture->ReportStandard(standards::name(m_setup.settings->settings().VideoStandard));
+            m_capture->ReportStandard(m_capture->videoSettings() && m_capture->videoSettings()->hasDecoder()
+                                          ? standards::name(m_setup.settings->settings().VideoStandard)
+                                          : std::string());
         else if (wParam == 2)
-            m_capture->ReportVideoSource(fieldText(m_setup.settings->settings().VideoConnector));
+            m_capture->ReportVideoSource(m_capture->hasSeveralConnectors()
+                                             ? fieldText(m_setup.settings->settings().VideoConnector)
+                                             : std::string());
         else
             m_capture->ReportDimension(std::to_string(wParam) + "x" + std::to_string(lParam));
         break;

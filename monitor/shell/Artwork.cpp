@@ -1,6 +1,7 @@
 #include "Artwork.h"
 
 #include <QFont>
+#include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -30,21 +31,56 @@ void drawEye(QPainter& painter, const QRectF& area) {
 
 } // namespace
 
+namespace {
+
+std::string& artworkDirectory() {
+    static std::string directory;
+    return directory;
+}
+
+QString artworkFile(const char* name) {
+    return QString::fromStdString(artworkDirectory()) + QString::fromLatin1(name);
+}
+
+} // namespace
+
+void setArtworkDirectory(const std::string& programDirectory) {
+    artworkDirectory() = programDirectory.empty() || programDirectory.back() == '/' ? programDirectory
+                                                                                      : programDirectory + "/";
+}
+
 QIcon programIcon() {
-    QIcon icon;
-    for (const int side : {16, 24, 32, 48, 64}) {
-        QPixmap pixmap(side, side);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        drawEye(painter, QRectF(0, 0, side, side));
-        painter.end();
-        icon.addPixmap(pixmap);
+    if (!artworkDirectory().empty()) {
+        const QIcon icon(artworkFile("gardivo.png"));
+        if (!icon.availableSizes().isEmpty())
+            return icon;
     }
+    QIcon icon;
+    for (const int side : {16, 24, 32, 48, 64})
+        icon.addPixmap(QPixmap::fromImage(drawnIcon(side)));
     return icon;
 }
 
 QPixmap splashPicture() {
-    QPixmap pixmap(291, 325);
+    if (!artworkDirectory().empty()) {
+        const QPixmap picture(artworkFile("splash.png"));
+        if (!picture.isNull())
+            return picture;
+    }
+    return QPixmap::fromImage(drawnSplash());
+}
+
+QImage drawnIcon(int side) {
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    drawEye(painter, QRectF(0, 0, side, side));
+    painter.end();
+    return image;
+}
+
+QImage drawnSplash() {
+    QImage pixmap(291, 325, QImage::Format_RGB32);
     QPainter painter(&pixmap);
     QLinearGradient sky(0, 0, 0, 325);
     sky.setColorAt(0, QColor(18, 30, 52));
@@ -67,6 +103,7 @@ QPixmap splashPicture() {
     painter.setPen(QColor(120, 140, 170));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(pixmap.rect().adjusted(0, 0, -1, -1));
+    painter.end();
     return pixmap;
 }
 

@@ -469,15 +469,11 @@ int64_t MonitorShell::windowProc(SkinWindow& window, WindowMessageEvent& message
         return 0;
     case WM_APP_REGION_DONE:
         if (window.isVideoWindow()) {
-            // The user confirms the region on the engine thread; once selecting is over, the main
-            // page hears of it.
-            m_engine->post([this](EngineHost& host) {
-                DetectionEngine* engine = host.engine();
-                if (!engine)
-                    return;
-                engine->EndRegionSelection();
-                if (!engine->isRegionDragging())
-                    postToWindow(kControlPanel, WM_APP_REGION_DONE, 0, 0);
+            // The user confirms the region on the engine thread; once selecting is over, the engine
+            // tells the main page.
+            m_engine->post([](EngineHost& host) {
+                if (host.engine())
+                    host.engine()->EndRegionSelection();
             });
         } else if (window.isMainWindow()) {
             runScriptWhenReady(window, "SetRegion(0)");

@@ -1,5 +1,6 @@
 // gardivo: the monitoring program with its skin windows.
 
+#include "Artwork.h"
 #include "MonitorShell.h"
 #include "ShellReporter.h"
 #include "SkinWindow.h"
@@ -10,7 +11,9 @@
 #include "platform/qt/QtReporter.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -78,8 +81,14 @@ int main(int argc, char** argv) {
         return 0;
 
     CompanionLauncher companions(*settings, reporter);
+    setArtworkDirectory(settings->programDirectory());
     MonitorShell::Options options;
     options.beforeShutDown = [&reporter] { reporter.setEnding(); };
+    // For demonstrations and measurements: the source to open by name, when it is listed.
+    if (const QByteArray source = qgetenv("GARDIVO_SOURCE"); !source.isEmpty())
+        options.adjustEngine = [name = source.toStdString()](EngineHost::Setup& setup) {
+            setup.preferredSource = name;
+        };
     MonitorShell shell(*settings, reporter, companions, options);
     shell.listen();
     if (qEnvironmentVariableIsSet("GARDIVO_TIMING"))
@@ -110,5 +119,21 @@ int main(int argc, char** argv) {
         ::sigaction(SIGINT, &action, nullptr);
     }
     shell.start();
+
+    // For a machine without a screen (the demo under Xvfb): a picture of the screen after a
+    // while, and then, when asked, the end.
+    if (const QString shot = qEnvironmentVariable("GARDIVO_SCREENSHOT"); !shot.isEmpty()) {
+        const int after_s = qEnvironmentVariableIntValue("GARDIVO_SCREENSHOT_AFTER");
+        QTimer::singleShot((after_s > 0 ? after_s : 10) * 1000, &app, [&shell, shot] {
+            if (QScreen* screen = QGuiApplication::primaryScreen()) {
+                const bool saved = screen->grabWindow(0).save(shot);
+                std::fprintf(stderr, "gardivo: %s %s\n", saved ? "screenshot written to" : "cannot write",
+                             qPrintable(shot));
+            }
+            if (qEnvironmentVariableIsSet("GARDIVO_SCREENSHOT_EXIT"))
+                if (SkinWindow* main = shell.mainWindow())
+                    main->post(WM_CLOSE);
+        });
+    }
     return app.exec();
 }
