@@ -46,7 +46,7 @@ QString artworkFile(const char* name) {
 
 void setArtworkDirectory(const std::string& programDirectory) {
     artworkDirectory() = programDirectory.empty() || programDirectory.back() == '/' ? programDirectory
-                                                                                      : programDirectory + "/";
+                                                                                    : programDirectory + "/";
 }
 
 QIcon programIcon() {

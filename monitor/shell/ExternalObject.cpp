@@ -340,7 +340,8 @@ QVariantMap ExternalObject::SetWindowRegion(const QVariantList& args) {
         edge[i] = *value;
     }
     // The engine refuses a picture of no size or beyond 4096 pixels a side; so does the window.
-    const QRect rect = QRect(QPoint(edge[0], edge[1]), QPoint(edge[2], edge[3])).normalized().adjusted(0, 0, -1, -1);
+    const QRect rect =
+        QRect(QPoint(edge[0], edge[1]), QPoint(edge[2], edge[3])).normalized().adjusted(0, 0, -1, -1);
     if (rect.width() >= 1 && rect.width() <= EngineHost::kMaxVideoSide && rect.height() >= 1 &&
         rect.height() <= EngineHost::kMaxVideoSide)
         shell().placeVideo(rect);

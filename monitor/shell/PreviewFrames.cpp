@@ -15,8 +15,8 @@ GstCaps* previewCaps(int width, int height) {
     GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
                                         G_BYTE_ORDER == G_LITTLE_ENDIAN ? "BGRx" : "xRGB", nullptr);
     if (width > 0 && height > 0)
-        gst_caps_set_simple(caps, "width", G_TYPE_INT, width, "height", G_TYPE_INT, height, "pixel-aspect-ratio",
-                            GST_TYPE_FRACTION, 1, 1, nullptr);
+        gst_caps_set_simple(caps, "width", G_TYPE_INT, width, "height", G_TYPE_INT, height,
+                            "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
     return caps;
 }
 
@@ -65,8 +65,8 @@ GstElement* PreviewFrames::makeSink() {
         return nullptr;
     }
     // The newest picture only; the live source is never held up by the window.
-    g_object_set(sink, "max-buffers", 1, "drop", TRUE, "sync", FALSE, "async", FALSE, "enable-last-sample", FALSE,
-                 nullptr);
+    g_object_set(sink, "max-buffers", 1, "drop", TRUE, "sync", FALSE, "async", FALSE, "enable-last-sample",
+                 FALSE, nullptr);
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = onNewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);

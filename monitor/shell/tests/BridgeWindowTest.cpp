@@ -272,8 +272,8 @@ TEST_F(ShellTest, WindowMovesWithTheMouseBetweenEnableMoveAndDisableMove) {
     ASSERT_NE(input, nullptr);
     const auto moveMouse = [&](QPoint client) {
         const QPoint global = window.mapToGlobal(client);
-        QMouseEvent event(QEvent::MouseMove, QPointF(input->mapFromGlobal(global)), QPointF(global), Qt::NoButton,
-                          Qt::NoButton, Qt::NoModifier);
+        QMouseEvent event(QEvent::MouseMove, QPointF(input->mapFromGlobal(global)), QPointF(global),
+                          Qt::NoButton, Qt::NoButton, Qt::NoModifier);
         QCoreApplication::sendEvent(input, &event);
     };
     moveMouse(QPoint(40, 25));
