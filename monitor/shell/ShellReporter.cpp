@@ -1,10 +1,50 @@
 #include "ShellReporter.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QThread>
 
+#include <algorithm>
+#include <optional>
+
 namespace gardivo {
+
+// A question from another thread, until it has its answer.
+struct ShellReporter::Question {
+    MessageButtons buttons = MessageButtons::Ok;
+    std::mutex mutex;
+    std::condition_variable answered;
+    std::optional<MessageAnswer> answer;
+    QPointer<QMessageBox> box; // on the GUI thread only
+
+    void give(MessageAnswer given) {
+        {
+            std::lock_guard lock(mutex);
+            if (answer)
+                return;
+            answer = given;
+        }
+        answered.notify_all();
+    }
+};
+
+namespace {
+
+// The answer that starts nothing: what a question gets once the program ends.
+MessageAnswer wayOut(MessageButtons buttons) {
+    switch (buttons) {
+    case MessageButtons::Ok:
+        return MessageAnswer::Ok;
+    case MessageButtons::YesNo:
+        return MessageAnswer::No;
+    default:
+        return MessageAnswer::Cancel;
+    }
+}
+
+} // namespace
 
 ShellReporter::ShellReporter() = default;
 ShellReporter::~ShellReporter() = default;
@@ -51,6 +91,24 @@ QMessageBox* ShellReporter::makeBox(const Message& message) {
     return box;
 }
 
+MessageAnswer ShellReporter::answerOf(QMessageBox& box, MessageButtons buttons) {
+    switch (box.standardButton(box.clickedButton())) {
+    case QMessageBox::Ok:
+        return MessageAnswer::Ok;
+    case QMessageBox::Cancel:
+        return MessageAnswer::Cancel;
+    case QMessageBox::Yes:
+        return MessageAnswer::Yes;
+    case QMessageBox::No:
+        return MessageAnswer::No;
+    case QMessageBox::Retry:
+        return MessageAnswer::Retry;
+    default:
+        // Closed without a button: the way out the box offers.
+        return wayOut(buttons);
+    }
+}
+
 MessageAnswer ShellReporter::show(const Message& message) {
     if (message.buttons == MessageButtons::Ok) {
         QMetaObject::invokeMethod(
@@ -65,33 +123,66 @@ MessageAnswer ShellReporter::show(const Message& message) {
             Qt::QueuedConnection);
         return MessageAnswer::Ok;
     }
-    if (m_ending)
-        return defaultAnswer(message.buttons);
     if (QThread::currentThread() == m_context.thread())
-        return ask(message);
-    MessageAnswer answer = defaultAnswer(message.buttons);
-    QMetaObject::invokeMethod(
-        &m_context, [&] { answer = m_ending ? defaultAnswer(message.buttons) : ask(message); },
-        Qt::BlockingQueuedConnection);
+        return askHere(message);
+
+    auto question = std::make_shared<Question>();
+    question->buttons = message.buttons;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_ending)
+            return wayOut(message.buttons);
+        m_open.push_back(question);
+    }
+    QMetaObject::invokeMethod(&m_context, [this, message, question] {
+        if (question->answer)
+            return; // the program ended before the box could show
+        QMessageBox* box = makeBox(message);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        question->box = box;
+        QObject::connect(box, &QMessageBox::finished, box, [box, question, buttons = message.buttons] {
+            question->give(answerOf(*box, buttons));
+        });
+        if (onBox)
+            onBox(*box);
+        box->open();
+    });
+    std::unique_lock lock(question->mutex);
+    question->answered.wait(lock, [&] { return question->answer.has_value(); });
+    const MessageAnswer answer = *question->answer;
+    lock.unlock();
+    std::lock_guard openLock(m_mutex);
+    std::erase(m_open, question);
     return answer;
 }
 
-MessageAnswer ShellReporter::ask(const Message& message) {
+void ShellReporter::setEnding() {
+    std::vector<std::shared_ptr<Question>> open;
+    {
+        std::lock_guard lock(m_mutex);
+        m_ending = true;
+        open = m_open;
+    }
+    for (const auto& question : open) {
+        question->give(wayOut(question->buttons));
+        QMetaObject::invokeMethod(&m_context, [question] {
+            if (question->box)
+                question->box->close();
+        });
+    }
+}
+
+MessageAnswer ShellReporter::askHere(const Message& message) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_ending)
+            return wayOut(message.buttons);
+    }
     std::unique_ptr<QMessageBox> box(makeBox(message));
     if (onBox)
         onBox(*box);
-    switch (box->exec()) {
-    case QMessageBox::Cancel:
-        return MessageAnswer::Cancel;
-    case QMessageBox::Yes:
-        return MessageAnswer::Yes;
-    case QMessageBox::No:
-        return MessageAnswer::No;
-    case QMessageBox::Retry:
-        return MessageAnswer::Retry;
-    default:
-        return MessageAnswer::Ok;
-    }
+    box->exec();
+    return answerOf(*box, message.buttons);
 }
 
 } // namespace gardivo

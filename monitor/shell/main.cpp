@@ -95,11 +95,24 @@ int main(int argc, char** argv) {
         };
     MonitorShell shell(*settings, reporter, companions, options);
     shell.listen();
-    if (qEnvironmentVariableIsSet("GARDIVO_TIMING"))
+    QTimer paintRate;
+    if (qEnvironmentVariableIsSet("GARDIVO_TIMING")) {
         QObject::connect(&shell, &MonitorShell::mainPageLoaded, [](bool ok) {
             std::fprintf(stderr, "gardivo: main page %s %.0f ms after start\n", ok ? "loaded" : "failed",
                          sinceProcessStart_ms());
         });
+        // How many live pictures arrive and are painted, every ten seconds.
+        QObject::connect(
+            &paintRate, &QTimer::timeout, [&shell, arrived = uint64_t(0), painted = uint64_t(0)]() mutable {
+                const uint64_t nowArrived = shell.preview().frameCount();
+                const uint64_t nowPainted = shell.videoWidget() ? shell.videoWidget()->paintedFrames() : 0;
+                std::fprintf(stderr, "gardivo: live pictures %.1f/s arrived, %.1f/s painted\n",
+                             double(nowArrived - arrived) / 10.0, double(nowPainted - painted) / 10.0);
+                arrived = nowArrived;
+                painted = nowPainted;
+            });
+        paintRate.start(10000);
+    }
     QObject::connect(&shell, &MonitorShell::ended, &app, [&app] { app.exit(0); });
     // For measurements: start watching this many seconds after the main page loaded, as the
     // Start button would.

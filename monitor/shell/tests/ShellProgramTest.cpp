@@ -4,6 +4,7 @@
 #include "ShellTestKit.h"
 #include "monitor/history/HistoryStore.h"
 #include "monitor/messages/WindowMessages.h"
+#include "monitor/shell/ShellReporter.h"
 #include "monitor/shell/SplashScreen.h"
 #include "monitor/shell/StartUpChecks.h"
 #include "monitor/shell/TracingBox.h"
@@ -13,11 +14,14 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 
+#include <atomic>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace gardivo;
 using namespace gardivo::testing;
@@ -319,6 +323,48 @@ TEST_F(LiveShellTest, TheTracingBoxTakesPicturesAndClipsWhileTheTraceWaits) {
     const auto clip = readBytes(evidence + "/manual001.avi");
     ASSERT_GE(clip.size(), 12u);
     EXPECT_EQ(std::string(clip.begin(), clip.begin() + 4), "RIFF");
+}
+
+TEST(Reporter, QuestionsFromTheEngineThreadWaitForTheUserButNeverForTheEnd) {
+    ensureWebApplication();
+    ShellReporter reporter;
+    QPointer<QMessageBox> open;
+    reporter.onBox = [&](QMessageBox& box) { open = &box; };
+    const Message question{"Press Yes to confirm", "Tavrin Gardivo", MessageIcon::Question,
+                           MessageButtons::YesNo, false};
+    // The user answers; the GUI thread runs on meanwhile.
+    std::atomic<int> answer{-1};
+    std::thread engine([&] { answer = static_cast<int>(reporter.show(question)); });
+    ASSERT_TRUE(waitUntil([&] { return open && open->isVisible(); }));
+    EXPECT_EQ(open->text(), "Press Yes to confirm");
+    EXPECT_EQ(answer, -1);
+    open->button(QMessageBox::Yes)->click();
+    ASSERT_TRUE(waitUntil([&] { return answer != -1; }));
+    engine.join();
+    EXPECT_EQ(answer, static_cast<int>(MessageAnswer::Yes));
+
+    // A box with only OK never holds the caller.
+    EXPECT_EQ(reporter.show({"Disk is gonna be full!", "", MessageIcon::Warning, MessageButtons::Ok, false}),
+              MessageAnswer::Ok);
+    ASSERT_TRUE(waitUntil([&] { return open && open->text() == "Disk is gonna be full!"; }));
+    open->close();
+
+    // The program ends while a question is open: it is answered with the way out, its box goes.
+    answer = -1;
+    std::thread asking([&] {
+        answer = static_cast<int>(
+            reporter.show({"Go on?", "", MessageIcon::Question, MessageButtons::OkCancel, false}));
+    });
+    ASSERT_TRUE(waitUntil([&] { return open && open->text() == "Go on?" && open->isVisible(); }));
+    reporter.setEnding();
+    ASSERT_TRUE(waitUntil([&] { return answer != -1; }));
+    asking.join();
+    EXPECT_EQ(answer, static_cast<int>(MessageAnswer::Cancel));
+    EXPECT_TRUE(waitUntil([&] { return !open; }));
+    // And later questions are not asked at all.
+    std::thread late([&] { answer = static_cast<int>(reporter.show(question)); });
+    late.join();
+    EXPECT_EQ(answer, static_cast<int>(MessageAnswer::No));
 }
 
 TEST(StartUp, ASecondCopyLeavesSilentlyAndAnotherProgramsLockIsReported) {
