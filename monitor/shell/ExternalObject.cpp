@@ -2,11 +2,11 @@
 
 #include "MonitorShell.h"
 #include "OutlineTracer.h"
-#include "SkinPaths.h"
 #include "SkinWindow.h"
 #include "monitor/history/HistoryStore.h"
 #include "monitor/messages/ScriptText.h"
 #include "monitor/messages/WindowMessages.h"
+#include "platform/SkinPaths.h"
 
 #include <QIcon>
 #include <QPolygon>

@@ -1,6 +1,5 @@
 #include "MonitorShell.h"
 
-#include "SkinPaths.h"
 #include "SkinWindow.h"
 #include "SplashScreen.h"
 #include "TracingBox.h"
@@ -11,6 +10,7 @@
 #include "monitor/history/WorkingDirWatcher.h"
 #include "monitor/messages/ScriptText.h"
 #include "monitor/messages/WindowMessages.h"
+#include "platform/SkinPaths.h"
 #include "platform/SystemInfo.h"
 #include "platform/qt/LocalEndpoint.h"
 

@@ -4,7 +4,7 @@
 #include "BridgeScript.h"
 #include "ExternalObject.h"
 #include "MonitorShell.h"
-#include "SkinPaths.h"
+#include "platform/SkinPaths.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

@@ -5,8 +5,11 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QThread>
 
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +17,12 @@
 namespace gardivo {
 
 namespace {
+
+// Where the answer to a send goes; cleared when the socket goes.
+struct ReplyChannel {
+    std::mutex mutex;
+    QLocalSocket* socket = nullptr;
+};
 
 std::string runtimeDirectory() {
     if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir && ::access(dir, W_OK) == 0)
@@ -159,22 +168,30 @@ void LocalEndpoint::onReadable(QLocalSocket* socket) {
             message |= uint32_t(static_cast<uint8_t>(bytes[2 + i])) << (8 * i);
         Reply reply;
         if (bytes[1] == 2) {
-            // The answer goes back on the main thread (where endpoints live), to the socket if it
-            // is still there.
-            QPointer<QLocalSocket> target(socket);
-            reply = [target](int64_t result) {
-                QMetaObject::invokeMethod(
-                    QCoreApplication::instance(),
-                    [target, result] {
-                        if (!target)
-                            return;
-                        QByteArray answer(8, '\0');
-                        for (int i = 0; i < 8; ++i)
-                            answer[i] = static_cast<char>(static_cast<uint64_t>(result) >> (8 * i));
-                        target->write(answer);
-                        target->flush();
-                    },
-                    Qt::AutoConnection);
+            // The answer may come from another thread, and after the sender gave up: it goes to
+            // the socket's thread, and only while the socket is there.
+            auto channel = std::make_shared<ReplyChannel>();
+            channel->socket = socket;
+            connect(socket, &QObject::destroyed, [channel] {
+                std::lock_guard lock(channel->mutex);
+                channel->socket = nullptr;
+            });
+            reply = [channel](int64_t result) {
+                std::lock_guard lock(channel->mutex);
+                QLocalSocket* target = channel->socket;
+                if (!target)
+                    return;
+                const auto write = [target, result] {
+                    QByteArray answer(8, '\0');
+                    for (int i = 0; i < 8; ++i)
+                        answer[i] = static_cast<char>(static_cast<uint64_t>(result) >> (8 * i));
+                    target->write(answer);
+                    target->flush();
+                };
+                if (QThread::currentThread() == target->thread())
+                    write();
+                else
+                    QMetaObject::invokeMethod(target, write, Qt::QueuedConnection);
             };
         }
         if (m_handler)

@@ -2,8 +2,8 @@
 // how Notify writes its arguments into a call, and the registry of window names.
 
 #include "monitor/shell/BridgeArguments.h"
-#include "monitor/shell/SkinPaths.h"
 #include "monitor/shell/WindowRegistry.h"
+#include "platform/SkinPaths.h"
 #include "platform/tests/TempDir.h"
 
 #include <QVariantMap>

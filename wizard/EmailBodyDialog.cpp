@@ -1,0 +1,44 @@
+#include "EmailBodyDialog.h"
+
+#include <QDialogButtonBox>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+namespace gardivo {
+
+EmailBodyDialog::EmailBodyDialog(QWidget* parent) : QDialog(parent) {
+    setObjectName("EmailBodyDialog");
+    setWindowTitle("Setup - E-Mail Body");
+    resize(420, 300);
+    auto* layout = new QVBoxLayout(this);
+    m_text = new QPlainTextEdit(this);
+    m_text->setObjectName("body");
+    layout->addWidget(m_text);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+void EmailBodyDialog::setBody(const std::string& body) {
+    m_text->clear();
+    QString text = QString::fromStdString(body);
+    text.replace("\r\n", "\n");
+    m_text->setPlainText(text);
+}
+
+std::string EmailBodyDialog::body() const {
+    std::string out;
+    for (const QString& line : m_text->toPlainText().split('\n'))
+        out += line.toStdString() + "\r\n";
+    // Cut at a character boundary: the record holds UTF-8.
+    if (out.size() > kLength) {
+        size_t cut = kLength;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
+            --cut;
+        out.resize(cut);
+    }
+    return out;
+}
+
+} // namespace gardivo
