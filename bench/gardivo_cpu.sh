@@ -49,14 +49,14 @@ hz=$(getconf CLK_TCK)
 
 # The process and everything below it.
 tree() {
-    local pid=$1
+    local pid=$1 child
     echo "$pid"
     for child in $(pgrep -P "$pid" || true); do
         tree "$child"
     done
 }
 ticks() {
-    local total=0
+    local total=0 pid
     for pid in $(tree "$1"); do
         [ -r "/proc/$pid/stat" ] || continue
         total=$((total + $(awk '{sub(/^.*\) /, ""); print $12 + $13}' "/proc/$pid/stat")))
@@ -64,7 +64,7 @@ ticks() {
     echo "$total"
 }
 memory() {
-    local rss=0 pss=0 count=0
+    local rss=0 pss=0 count=0 pid
     for pid in $(tree "$1"); do
         [ -r "/proc/$pid/smaps_rollup" ] || continue
         rss=$((rss + $(awk '/^Rss:/ {print $2}' "/proc/$pid/smaps_rollup")))

@@ -79,7 +79,7 @@ gardivo_pid=$!
 # gardivo and every process it started (the web engine's), by resident set and proportional
 # set (shared pages counted once across them all).
 footprint() {
-    local pids rss=0 pss=0 count=0
+    local pids rss=0 pss=0 count=0 pid child
     pids="$gardivo_pid $(pgrep -d ' ' -P "$gardivo_pid" || true)"
     for child in $(pgrep -P "$gardivo_pid" || true); do
         pids="$pids $(pgrep -d ' ' -P "$child" || true)"

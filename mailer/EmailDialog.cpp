@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -12,6 +14,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+
+#include <thread>
 
 namespace gardivo {
 
@@ -147,10 +151,42 @@ void EmailDialog::send() {
     const MailFields fields = readFields();
     if (!m_run.checkFields(fields))
         return;
+    MailFields mail = fields;
+    if (m_run.needsPassword() && !m_run.autoMode()) {
+        // The wizard keeps no password for this server: the user gives it for each mail.
+        bool given = false;
+        const QString password =
+            QInputDialog::getText(this, "SMTP Server Setup",
+                                  "Password for " + QString::fromStdString(m_run.mailServer().user) + ":",
+                                  QLineEdit::Password, QString(), &given);
+        if (!given) {
+            setWindowTitle(NotificationRun::kAppName);
+            return;
+        }
+        mail.password = password.toStdString();
+    }
     showMinimized();
     QApplication::processEvents();
+    // A server that is away is tried again minutes later: the send runs beside the form, which
+    // stays drawn and says when it tries again.
     std::string lastError;
-    const bool sent = m_run.send(fields, lastError);
+    bool sent = false;
+    m_run.onRetry = [this](std::chrono::seconds wait) {
+        QMetaObject::invokeMethod(this, [this, wait] {
+            setWindowTitle(
+                QStringLiteral("Sending EMail failed, trying again in %1 seconds...").arg(wait.count()));
+        });
+    };
+    setEnabled(false);
+    QEventLoop waiting;
+    std::thread sender([&] {
+        sent = m_run.send(mail, lastError);
+        QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    waiting.exec();
+    sender.join();
+    m_run.onRetry = nullptr;
+    setEnabled(true);
     if (!m_run.autoMode()) {
         showNormal();
         if (sent) {

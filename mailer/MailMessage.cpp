@@ -125,23 +125,19 @@ std::string wrapText(std::string_view text, size_t width) {
 }
 
 std::string dotStuff(std::string_view body) {
+    // Every line that starts with a dot gets a second one, which the receiving server takes off
+    // again (RFC 5321, 4.5.2); a lone "." would end the message early, and a line like ".net"
+    // would lose its dot.
     std::string out;
     out.reserve(body.size() + 16);
-    if (body.substr(0, 3) == ".\r\n")
-        out += '.';
-    size_t pos = 0;
-    for (;;) {
-        const size_t hit = body.find("\r\n.\r\n", pos);
-        if (hit == std::string_view::npos) {
-            out += body.substr(pos);
-            return out;
-        }
-        // Keep the CRLF that ends the dotted line for the next search, so two such lines in a
-        // row are both escaped.
-        out += body.substr(pos, hit - pos);
-        out += "\r\n..";
-        pos = hit + 3;
+    bool lineStart = true;
+    for (size_t i = 0; i < body.size(); ++i) {
+        if (lineStart && body[i] == '.')
+            out += '.';
+        out += body[i];
+        lineStart = body[i] == '\n' && i > 0 && body[i - 1] == '\r';
     }
+    return out;
 }
 
 bool MailMessage::AddRecipients(std::string_view text, int kind) {
@@ -198,8 +194,16 @@ void MailMessage::PrepareHeader() {
     const std::time_t now = m_fixedTime ? *m_fixedTime : std::time(nullptr);
     std::tm local{};
     ::localtime_r(&now, &local);
+    // Mail readers expect English names here, whatever the user's locale.
+    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char zone[16];
+    std::strftime(zone, sizeof zone, "%Z", &local);
     char date[128];
-    std::strftime(date, sizeof date, "%a, %d %b %y %H:%M:%S %Z", &local);
+    std::snprintf(date, sizeof date, "%s, %02d %s %02d %02d:%02d:%02d %s", kDays[local.tm_wday % 7],
+                  local.tm_mday, kMonths[local.tm_mon % 12], local.tm_year % 100, local.tm_hour, local.tm_min,
+                  local.tm_sec, zone);
     addHeaderLine(std::string("Date: ") + date);
     addHeaderLine("Subject: " + Subject);
     addHeaderLine(std::string("X-Mailer: ") + kMailer);

@@ -115,7 +115,7 @@ private:
 std::string wrapText(std::string_view text, size_t width);
 // Base64 of one chunk, padded with '='.
 std::string base64(const uint8_t* data, size_t size);
-// The SMTP data transparency rule for a body: a line holding only "." is sent as "..".
+// The DATA text made safe to send: a dot that starts a line is doubled.
 std::string dotStuff(std::string_view body);
 
 } // namespace gardivo

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <netdb.h>
+#include <thread>
 #include <unistd.h>
 
 namespace gardivo {
@@ -71,6 +72,7 @@ bool NotificationRun::start(std::time_t now) {
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
     m_bodyText = fieldText(m_store.settings().EmailBody) + date;
     m_fromAddress = localAddress();
+    m_server = MailServer::fromRegistry(m_store.registry());
 
     m_log = std::fopen(m_logPath.c_str(), "a");
     if (!m_log) {
@@ -131,14 +133,92 @@ bool NotificationRun::send(const MailFields& fields, std::string& lastError) {
         }
     }
 
-    SmtpConnection connection(fields.server, m_smtpPort);
+    Attempt attempt;
+    for (size_t round = 0;; ++round) {
+        attempt =
+            m_server.configured() ? attemptThroughServer(message, fields) : attemptDirect(message, fields);
+        // A temporary failure may pass: tried again after 30 seconds, then after 2 minutes.
+        if (attempt.sent || !attempt.temporary || round >= m_retryDelays.size())
+            break;
+        if (onRetry)
+            onRetry(m_retryDelays[round]);
+        if (m_wait)
+            m_wait(m_retryDelays[round]);
+        else
+            std::this_thread::sleep_for(m_retryDelays[round]);
+    }
+    if (!attempt.sent && !attempt.reason.empty())
+        writeReasonLog(attempt.reason);
+    writeLog(attempt.sent ? 100 : 102);
+    lastError = attempt.lastError;
+    return attempt.sent;
+}
+
+NotificationRun::Attempt NotificationRun::attemptThroughServer(MimeMessage& message,
+                                                               const MailFields& fields) {
+    Attempt attempt;
+    if (m_server.malformed) {
+        attempt.lastError = "Unable to connect to Mail server...";
+        attempt.reason = "the mail server set in the setup wizard is not a host name or host:port";
+        return attempt;
+    }
+    SmtpSecurity security;
+    security.extended = true;
+    security.implicitTls = m_server.port == SmtpConnection::kImplicitTlsPort;
+    security.user = m_server.user;
+    security.password = m_server.password;
+    security.checkRecipients = true;
+    if (!m_server.user.empty() && m_server.promptForPassword) {
+        if (!fields.password) {
+            attempt.lastError = "Authentication Error!";
+            attempt.reason =
+                "the mail server's password is asked for each mail, and an automatic run cannot ask";
+            return attempt;
+        }
+        security.password = *fields.password;
+    }
+    // The server sends for its own user: the mail comes from that address unless the form
+    // names one.
+    if (message.From.find('@') == std::string::npos && m_server.user.find('@') != std::string::npos)
+        message.From = m_server.user;
+    SmtpConnection connection(m_server.host, m_server.port, security);
     connection.setTimeouts(m_connectTimeout, m_replyTimeout);
-    connection.Connect(); // a failed connect shows up as "Mail Server must be connected...."
-    const bool sent = connection.SendMessage(message);
-    writeLog(sent ? 100 : 102);
-    lastError = connection.GetLastError();
+    // Through a configured server the user is told what failed: the connection, TLS or the login.
+    if (connection.Connect())
+        attempt.sent = connection.SendMessage(message);
+    attempt.lastError = connection.GetLastError();
+    attempt.temporary = connection.failure() == SmtpConnection::Failure::Temporary;
+    attempt.reason = connection.reason();
+    if (!attempt.sent && attempt.reason.empty())
+        attempt.reason = "the mail server " + m_server.host + " answered " + attempt.lastError;
     connection.Disconnect();
-    return sent;
+    return attempt;
+}
+
+NotificationRun::Attempt NotificationRun::attemptDirect(MimeMessage& message, const MailFields& fields) {
+    Attempt attempt;
+    // The recipient domain's mail exchangers in their order, then the domain itself; a host that
+    // cannot be reached gives way to the next.
+    const std::vector<std::string> hosts = deliveryHosts(fields.server, m_mxLookup);
+    for (size_t i = 0; i < hosts.size(); ++i) {
+        SmtpConnection connection(hosts[i], m_smtpPort);
+        connection.setTimeouts(m_connectTimeout, m_replyTimeout);
+        const bool connected =
+            connection.Connect(); // a failed connect shows as "Mail Server must be connected...."
+        const bool unreachable = connection.GetLastError() == "Unable to connect to Mail server..." ||
+                                 connection.GetLastError() == "Unable to create the socket...";
+        if (!connected && unreachable && i + 1 < hosts.size())
+            continue;
+        attempt.sent = connection.SendMessage(message);
+        attempt.lastError = connection.GetLastError();
+        attempt.temporary = connection.failure() == SmtpConnection::Failure::Temporary;
+        attempt.reason = connection.reason();
+        connection.Disconnect();
+        return attempt;
+    }
+    attempt.lastError = "Mail Server must be connected....";
+    attempt.temporary = true;
+    return attempt;
 }
 
 void NotificationRun::writeLog(int code) {
@@ -164,6 +244,17 @@ void NotificationRun::writeAttachmentLog(const std::string& path, const char* re
     std::fprintf(m_log, "EMail Log: Attached file cannot be read: %s: %s (%04d/%02d/%02d %02d:%02d:%02d)\n",
                  path.c_str(), reason, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
                  t.tm_sec);
+    std::fflush(m_log);
+}
+
+void NotificationRun::writeReasonLog(const std::string& reason) {
+    if (!m_log)
+        return;
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    ::localtime_r(&now, &t);
+    std::fprintf(m_log, "EMail Log: %s. (%04d/%02d/%02d %02d:%02d:%02d)\n", reason.c_str(), t.tm_year + 1900,
+                 t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     std::fflush(m_log);
 }
 

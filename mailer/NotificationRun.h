@@ -1,15 +1,20 @@
 #pragma once
 
+#include "MailRoute.h"
 #include "platform/Reporter.h"
 #include "settings/SettingsStore.h"
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace gardivo {
+
+class MimeMessage;
 
 // The seven fields of the mail form and its attachment list.
 struct MailFields {
@@ -21,6 +26,8 @@ struct MailFields {
     std::string subject;
     std::string body;
     std::vector<std::string> attachments;
+    // The mail server's password when the wizard says to ask for it each time.
+    std::optional<std::string> password;
 };
 
 // What the email program does apart from its window: reads the settings and the evidence paths,
@@ -50,13 +57,27 @@ public:
 
     // The form's checks, in order; the first failure is shown and false returned.
     bool checkFields(const MailFields& fields);
-    // One send: builds the mail, talks to the server, writes the log line. The error text is the
-    // connection's last error when the send failed.
+    // One send: builds the mail, talks to the server (a temporary failure is tried again after
+    // 30 seconds and after 2 minutes), writes the log line. The error text is the connection's
+    // last error when the send failed.
     bool send(const MailFields& fields, std::string& lastError);
+    // The configured mail server, when the wizard set one.
+    const MailServer& mailServer() const { return m_server; }
+    // Whether the interactive form must ask for the server's password before sending.
+    bool needsPassword() const {
+        return m_server.configured() && !m_server.user.empty() && m_server.promptForPassword;
+    }
     void closeLog();
 
-    // Tests talk to a scripted server on another port and with a short patience.
+    // Tests talk to a scripted server on another port and with a short patience, look mail
+    // exchangers up in a table, and do not wait between tries.
     void setSmtpPort(int port) { m_smtpPort = port; }
+    void setMxLookup(MxLookup lookup) { m_mxLookup = std::move(lookup); }
+    void setRetryDelays(std::vector<std::chrono::seconds> delays) { m_retryDelays = std::move(delays); }
+    void setWait(std::function<void(std::chrono::seconds)> wait) { m_wait = std::move(wait); }
+    void setMailServer(MailServer server) { m_server = std::move(server); }
+    // Told before each wait between tries (for the form's title).
+    std::function<void(std::chrono::seconds)> onRetry;
     void setSmtpTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds reply) {
         m_connectTimeout = connect;
         m_replyTimeout = reply;
@@ -68,7 +89,16 @@ public:
     static std::string serverFromAddress(const std::string& address);
 
 private:
+    struct Attempt {
+        bool sent = false;
+        bool temporary = false;
+        std::string lastError;
+        std::string reason;
+    };
+    Attempt attemptThroughServer(MimeMessage& message, const MailFields& fields);
+    Attempt attemptDirect(MimeMessage& message, const MailFields& fields);
     void show(const std::string& text);
+    void writeReasonLog(const std::string& reason);
     void writeLog(int code);
     // An attachment that cannot be opened goes into the log before the mail is sent.
     void writeAttachmentLog(const std::string& path, const char* reason);
@@ -84,6 +114,10 @@ private:
     std::string m_bodyText;
     std::string m_fromAddress;
     int m_smtpPort = 25;
+    MailServer m_server;
+    MxLookup m_mxLookup = lookupMx;
+    std::vector<std::chrono::seconds> m_retryDelays{std::chrono::seconds(30), std::chrono::seconds(120)};
+    std::function<void(std::chrono::seconds)> m_wait;
     std::chrono::milliseconds m_connectTimeout{30000};
     std::chrono::milliseconds m_replyTimeout{60000};
 };

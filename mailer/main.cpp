@@ -7,7 +7,11 @@
 
 #include <QApplication>
 
+#include <csignal>
+
 int main(int argc, char** argv) {
+    // A mail server that hangs up in the middle of a TLS write must end the send, not the program.
+    std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
     app.setApplicationName(gardivo::NotificationRun::kAppName);
 

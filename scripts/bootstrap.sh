@@ -13,6 +13,8 @@ packages=(
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     # history database, audio mixer
     libsqlite3-dev libasound2-dev
+    # alert mail: TLS with the system's trust store, and the resolver for mail exchangers
+    libssl-dev ca-certificates libc6-dev
     # tests
     libgtest-dev libgmock-dev xvfb xauth
     # benchmarks and their baselines

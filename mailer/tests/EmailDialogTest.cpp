@@ -61,6 +61,8 @@ TEST_F(EmailDialogTest, ASuccessfulSendClearsTheFormAndAFailedOneKeepsIt) {
     NotificationRun run(store, m_reporter, {});
     run.setSmtpPort(server.port());
     run.setSmtpTimeouts(2000ms, 2000ms);
+    std::vector<std::chrono::seconds> waited;
+    run.setWait([&](std::chrono::seconds wait) { waited.push_back(wait); });
     ASSERT_TRUE(run.start());
     EmailDialog dialog(run, m_reporter);
     dialog.show();
@@ -91,6 +93,9 @@ TEST_F(EmailDialogTest, ASuccessfulSendClearsTheFormAndAFailedOneKeepsIt) {
     dialog.attachmentList()->addItem("/c/x.bmp");
     QTest::mouseClick(dialog.sendButton(), Qt::LeftButton);
     EXPECT_EQ(m_reporter.texts(), std::vector<std::string>{"Mail Server must be connected...."});
+    // Tried again after 30 seconds and after 2 minutes before it gave up.
+    EXPECT_EQ(waited,
+              (std::vector<std::chrono::seconds>{std::chrono::seconds(30), std::chrono::seconds(120)}));
     EXPECT_EQ(dialog.toEdit()->text(), "guard@127.0.0.1");
     EXPECT_EQ(dialog.subjectEdit()->text(), "Again");
     EXPECT_EQ(dialog.attachmentList()->count(), 0);

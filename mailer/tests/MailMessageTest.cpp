@@ -125,7 +125,11 @@ TEST(DataTransparency, LinesOfOneDotAreDoubled) {
     EXPECT_EQ(dotStuff(".\r\nx"), "..\r\nx");
     EXPECT_EQ(dotStuff("a\r\n.\r\nb"), "a\r\n..\r\nb");
     EXPECT_EQ(dotStuff("a\r\n.\r\n.\r\nb"), "a\r\n..\r\n..\r\nb");
-    EXPECT_EQ(dotStuff("a\r\n.b\r\n"), "a\r\n.b\r\n"); // only lone dots
+    // Any line that starts with a dot: the receiving server takes one off again.
+    EXPECT_EQ(dotStuff("a\r\n.b\r\n"), "a\r\n..b\r\n");
+    EXPECT_EQ(dotStuff(".net\r\n..two\r\nmid.dle."), "..net\r\n...two\r\nmid.dle.");
+    // A bare newline ends no line in SMTP.
+    EXPECT_EQ(dotStuff("a\n.b"), "a\n.b");
 }
 
 TEST(Base64, EncodesChunksWithTheirOwnPadding) {

@@ -111,8 +111,9 @@ TEST_F(NotificationTest, EverySendAppendsOneLogLine) {
         NotificationRun run(*s, m_reporter, {"1"});
         run.setSmtpPort(server.port());
         run.setSmtpTimeouts(2000ms, 2000ms);
+        run.setRetryDelays({});
         ASSERT_TRUE(run.start());
-        MailFields f{"127.0.0.1", "10.0.0.5", "guard@127.0.0.1", "", "", "Alert", "Body", {}};
+        MailFields f{"127.0.0.1", "10.0.0.5", "guard@127.0.0.1", "", "", "Alert", "Body", {}, {}};
         std::string error;
         EXPECT_TRUE(run.send(f, error)) << error;
         f.server = "127.0.0.1";
@@ -123,20 +124,28 @@ TEST_F(NotificationTest, EverySendAppendsOneLogLine) {
     {
         NotificationRun again(*s, m_reporter, {"1"});
         again.setSmtpPort(1);
+        again.setRetryDelays({});
         ASSERT_TRUE(again.start());
         std::string error;
-        EXPECT_FALSE(again.send({"127.0.0.1", "x", "a@b", "", "", "s", "b", {}}, error));
+        EXPECT_FALSE(again.send({"127.0.0.1", "x", "a@b", "", "", "s", "b", {}, {}}, error));
     }
     const std::string log = readText(m_program.file("Email.Log"));
     const std::regex ok(R"(EMail Log: Warning EMail sending OK\. \(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\)\n)");
     const std::regex failed(
         R"(EMail Log: EMail Address or Server or network error, EMail sending failed\.\.\. )"
         R"(\(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\)\n)");
+    // The outcome lines, one a send; a failure says why in a line of its own before its outcome.
     std::vector<std::string> lines;
     std::string line;
     std::istringstream in(log);
-    while (std::getline(in, line))
-        lines.push_back(line + "\n");
+    int reasons = 0;
+    while (std::getline(in, line)) {
+        if (line.rfind("EMail Log: no connection to 127.0.0.1 port 1.", 0) == 0)
+            ++reasons;
+        else
+            lines.push_back(line + "\n");
+    }
+    EXPECT_EQ(reasons, 2) << log;
     ASSERT_EQ(lines.size(), 3u) << log;
     EXPECT_TRUE(std::regex_match(lines[0], ok)) << lines[0];
     EXPECT_TRUE(std::regex_match(lines[1], failed)) << lines[1];
@@ -158,7 +167,8 @@ TEST_F(NotificationTest, AnAttachmentThatCannotBeReadIsLoggedAndTheMailStillGoes
     run.setSmtpTimeouts(2000ms, 2000ms);
     ASSERT_TRUE(run.start());
     std::string error;
-    MailFields f{"127.0.0.1", "10.0.0.5", "guard@127.0.0.1", "", "", "Alert", "Body", {deep, missing, ""}};
+    MailFields f{"127.0.0.1", "10.0.0.5", "guard@127.0.0.1",   "", "",
+                 "Alert",     "Body",     {deep, missing, ""}, {}};
     EXPECT_TRUE(run.send(f, error)) << error;
     run.closeLog();
     // The long path is attached (it names the file whole); the missing one is said in the log.
