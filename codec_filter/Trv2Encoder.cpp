@@ -1,107 +1,13 @@
 #include "Trv2Encoder.h"
 
+#include "Trv2BitWriter.h"
+
 #include <algorithm>
 #include <cstring>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace gardivo::trv2 {
 
 namespace {
-
-// Least-significant-bit-first packing into little-endian 32-bit words, eight bytes at a time.
-class BitWriter {
-public:
-    BitWriter(uint8_t* dst) : m_dst(dst) {}
-    // Up to 64 bits a call.
-    void put(uint64_t bits, unsigned length) {
-        m_acc |= static_cast<unsigned __int128>(bits) << m_count;
-        m_count += length;
-        if (m_count >= 64) {
-            const uint64_t low = static_cast<uint64_t>(m_acc);
-            std::memcpy(m_dst + m_bytes, &low, 8);
-            m_bytes += 8;
-            m_acc >>= 64;
-            m_count -= 64;
-        }
-    }
-    // The frame size: whole words written, and the partial one counted as a whole word.
-    size_t size() const { return m_bytes + 4 * ((m_count + 31) / 32); }
-    size_t fullBytes() const { return m_bytes; }
-    unsigned pendingBits() const { return m_count; }
-    void finish() {
-        const uint64_t low = static_cast<uint64_t>(m_acc);
-        std::memcpy(m_dst + m_bytes, &low, 4 * ((m_count + 31) / 32));
-    }
-    // A writer that goes on from this one's bits into another buffer.
-    BitWriter continuedIn(uint8_t* scratch) const {
-        BitWriter w(scratch);
-        w.m_acc = m_acc;
-        w.m_count = m_count;
-        return w;
-    }
-    // Takes over what a continued writer wrote, appending its whole bytes to this buffer.
-    void append(const BitWriter& continued) {
-        std::memcpy(m_dst + m_bytes, continued.m_dst, continued.m_bytes);
-        m_bytes += continued.m_bytes;
-        m_acc = continued.m_acc;
-        m_count = continued.m_count;
-    }
-
-private:
-    uint8_t* m_dst;
-    size_t m_bytes = 0;
-    unsigned __int128 m_acc = 0;
-    unsigned m_count = 0;
-};
-
-// Bit 4g + k set when scan byte 4g + k is not zero.
-inline uint64_t nonZeroBits(const uint8_t* scan) {
-#ifdef __SSE2__
-    const __m128i zero = _mm_setzero_si128();
-    uint64_t bits = 0;
-    for (int i = 0; i < 4; ++i) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(scan + 16 * i));
-        bits |= uint64_t(~_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)) & 0xFFFF) << (16 * i);
-    }
-    return bits;
-#else
-    uint64_t bits = 0;
-    for (int i = 0; i < 64; ++i)
-        bits |= uint64_t(scan[i] != 0) << i;
-    return bits;
-#endif
-}
-
-// The value codes of the non-zero bytes of one group, in position order, after what is in word.
-inline void appendValues(const uint8_t* group, unsigned mask, uint64_t& word, unsigned& length) {
-    for (; mask; mask &= mask - 1) {
-        const Code& c = kValueCodes[group[__builtin_ctz(mask)]];
-        word |= uint64_t(c.bits) << length;
-        length += c.length;
-    }
-}
-
-void codeBlock(const uint8_t scan[64], int lastGroup, BitWriter& out) {
-    const uint64_t nonZero = nonZeroBits(scan) | 1u; // the DC byte counts as non-zero
-    const uint64_t coded = lastGroup >= 15 ? nonZero : nonZero & ((uint64_t(1) << (4 * (lastGroup + 1))) - 1);
-    const int n = (63 - __builtin_clzll(coded)) / 4;
-
-    // n, the DC byte and the first group's prefix and values: at most 4 + 8 + 4 + 39 bits.
-    const unsigned first = static_cast<unsigned>(nonZero >> 1) & 7u;
-    uint64_t word = uint64_t(n) | uint64_t(scan[0]) << 4 | uint64_t(kFirstGroupPrefix[first].bits) << 12;
-    unsigned length = 12 + kFirstGroupPrefix[first].length;
-    appendValues(scan, first << 1, word, length);
-    out.put(word, length);
-    for (int g = 1; g <= n; ++g) {
-        const unsigned mask = static_cast<unsigned>(nonZero >> (4 * g)) & 15u;
-        word = kGroupPrefix[mask].bits;
-        length = kGroupPrefix[mask].length;
-        appendValues(scan + 4 * g, mask, word, length);
-        out.put(word, length);
-    }
-}
 
 // Worst case of one macroblock coded up to group L, in bytes, rounded up.
 constexpr size_t worstMacroblockBytes(int lastGroup) {
@@ -133,16 +39,14 @@ bool encodeAttempt(const uint8_t* src, int width, int height, BitWriter& out, si
     // Codes a macroblock straight into the frame while a worst-case one has room; near the end of
     // the buffer it is coded aside and taken only if the frame could still end after it.
     const auto code = [&](const uint8_t* mb, size_t mbStride) {
-        kernel(mb, mbStride, params.multipliers.data(), scans);
+        kernel.transform(mb, mbStride, params.multipliers.data(), scans);
         if (out.fullBytes() + worst <= capacity) {
-            for (auto& scan : scans)
-                codeBlock(scan, lastGroup, out);
+            kernel.coder(scans, lastGroup, out);
             return true;
         }
         BitWriter aside = out.continuedIn(scratch);
-        for (auto& scan : scans)
-            codeBlock(scan, lastGroup, aside);
-        if (out.fullBytes() + aside.size() > capacity)
+        kernel.coder(scans, lastGroup, aside);
+        if ((out.fullBytes() * 8 + aside.bits() + 31) / 32 * 4 > capacity)
             return false;
         out.append(aside);
         return true;
@@ -199,7 +103,7 @@ uint32_t ApplyQualityLevel(int level) {
 
 size_t codeBlockBits(const uint8_t scan[64], int lastGroup, uint8_t* out) {
     BitWriter writer(out);
-    codeBlock(scan, lastGroup, writer);
+    codeBlockScalar(scan, lastGroup, writer);
     writer.finish();
     return writer.fullBytes() * 8 + writer.pendingBits();
 }

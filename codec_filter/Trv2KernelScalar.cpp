@@ -1,3 +1,4 @@
+#include "Trv2BitWriter.h"
 #include "Trv2Kernels.h"
 #include "Trv2Tables.h"
 
@@ -65,7 +66,43 @@ void quantizeAndScan(const int16_t f[64], const int16_t* m, uint8_t scan[64]) {
         }
 }
 
+// The value codes of the non-zero bytes of one group, in position order, after what is in word.
+inline void appendValues(const uint8_t* group, unsigned mask, uint64_t& word, unsigned& length) {
+    for (; mask; mask &= mask - 1) {
+        const Code& c = kValueCodes[group[__builtin_ctz(mask)]];
+        word |= uint64_t(c.bits) << length;
+        length += c.length;
+    }
+}
+
 } // namespace
+
+void codeBlockScalar(const uint8_t scan[64], int lastGroup, BitWriter& out) {
+    uint64_t nonZero = 1; // the DC byte counts as non-zero
+    for (int i = 1; i < 64; ++i)
+        nonZero |= uint64_t(scan[i] != 0) << i;
+    const uint64_t coded = lastGroup >= 15 ? nonZero : nonZero & ((uint64_t(1) << (4 * (lastGroup + 1))) - 1);
+    const int n = (63 - __builtin_clzll(coded)) / 4;
+
+    // n, the DC byte and the first group's prefix and values: at most 4 + 8 + 4 + 39 bits.
+    const unsigned first = static_cast<unsigned>(nonZero >> 1) & 7u;
+    uint64_t word = uint64_t(n) | uint64_t(scan[0]) << 4 | uint64_t(kFirstGroupPrefix[first].bits) << 12;
+    unsigned length = 12 + kFirstGroupPrefix[first].length;
+    appendValues(scan, first << 1, word, length);
+    out.put(word, length);
+    for (int g = 1; g <= n; ++g) {
+        const unsigned mask = static_cast<unsigned>(nonZero >> (4 * g)) & 15u;
+        word = kGroupPrefix[mask].bits;
+        length = kGroupPrefix[mask].length;
+        appendValues(scan + 4 * g, mask, word, length);
+        out.put(word, length);
+    }
+}
+
+void codeMacroblockScalar(const uint8_t scans[6][64], int lastGroup, BitWriter& out) {
+    for (int b = 0; b < 6; ++b)
+        codeBlockScalar(scans[b], lastGroup, out);
+}
 
 void forwardDct(const int16_t samples[64], int16_t out[64]) {
     int16_t a[8][8];
@@ -112,12 +149,12 @@ void macroblockScalar(const uint8_t* src, size_t stride, const int16_t* multipli
 MacroblockKernel kernelFor(SimdLevel level) {
 #if defined(__x86_64__) || defined(__i386__)
     if (level >= SimdLevel::Avx2)
-        return macroblockAvx2;
+        return {macroblockAvx2, codeMacroblockAvx2};
     if (level >= SimdLevel::Sse2)
-        return macroblockSse2;
+        return {macroblockSse2, codeMacroblockSse2};
 #endif
     (void)level;
-    return macroblockScalar;
+    return {macroblockScalar, codeMacroblockScalar};
 }
 
 MacroblockKernel activeKernel() {

@@ -1,9 +1,12 @@
+#include "codec_filter/Trv2BitWriter.h"
 #include "codec_filter/Trv2Decoder.h"
 #include "codec_filter/Trv2Encoder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -239,6 +242,74 @@ TEST(Trv2Encoder, SimdKernelsGiveTheScalarBitstream) {
                         << simdLevelName(l) << " " << w << "x" << h << " level " << quality;
             }
         }
+}
+
+TEST(Trv2Encoder, VectorCodersWriteTheBitsOfTheTableDrivenOne) {
+    // Scan buffers as no picture may give them but any byte can: every value, the edges of each
+    // code length (1, 2, 3, 4, 7, 8, 15, 16, 31, 32, 127, -128), runs of zeros and full groups.
+    std::mt19937 rng(7);
+    const int8_t edges[] = {1,  -1,  2,  -2,  3,  -3,  4,  -4,  7,   -7,   8,   -8,
+                            15, -15, 16, -16, 31, -31, 32, -32, 127, -127, -128};
+    std::vector<CoderFunction> coders;
+    if (detectSimdLevel() >= SimdLevel::Sse2)
+        coders.push_back(codeMacroblockSse2);
+    if (detectSimdLevel() >= SimdLevel::Avx2)
+        coders.push_back(codeMacroblockAvx2);
+    for (int round = 0; round < 3000; ++round) {
+        uint8_t scans[6][64];
+        const int density = round % 5;
+        for (auto& scan : scans)
+            for (uint8_t& b : scan) {
+                const unsigned pick = rng() % 8;
+                b = pick < static_cast<unsigned>(density) ? 0
+                    : pick == 7                           ? static_cast<uint8_t>(rng())
+                                : static_cast<uint8_t>(edges[rng() % std::size(edges)]);
+            }
+        for (int lastGroup : {9, 12, 15}) {
+            // Start mid-byte, as a macroblock after another does.
+            const unsigned lead = static_cast<unsigned>(rng() % 57);
+            const uint64_t leadBits =
+                lead == 0 ? 0 : (uint64_t(rng()) << 32 | rng()) & ((uint64_t(1) << lead) - 1);
+            std::vector<uint8_t> expected(1024, 0), got(1024);
+            BitWriter reference(expected.data());
+            reference.put(leadBits, lead);
+            codeMacroblockScalar(scans, lastGroup, reference);
+            reference.finish();
+            for (CoderFunction coder : coders) {
+                std::fill(got.begin(), got.end(), 0xAA);
+                BitWriter writer(got.data());
+                writer.put(leadBits, lead);
+                coder(scans, lastGroup, writer);
+                writer.finish();
+                ASSERT_EQ(writer.bits(), reference.bits()) << "round " << round << " group " << lastGroup;
+                ASSERT_TRUE(
+                    std::equal(got.begin(), got.begin() + static_cast<long>(writer.size()), expected.begin()))
+                    << "round " << round << " group " << lastGroup;
+            }
+        }
+    }
+}
+
+TEST(Trv2Encoder, TheBitWriterPacksFieldsLeastSignificantBitFirst) {
+    std::mt19937 rng(3);
+    std::vector<uint8_t> out(4096, 0xEE);
+    std::vector<bool> bits;
+    BitWriter writer(out.data());
+    for (int i = 0; i < 500; ++i) {
+        const unsigned length = rng() % 57;
+        const uint64_t value =
+            length == 0 ? 0 : (uint64_t(rng()) << 32 | rng()) & ((uint64_t(1) << length) - 1);
+        writer.put(value, length);
+        for (unsigned k = 0; k < length; ++k)
+            bits.push_back((value >> k) & 1);
+    }
+    writer.finish();
+    ASSERT_EQ(writer.bits(), bits.size());
+    ASSERT_EQ(writer.size() % 4, 0u);
+    for (size_t i = 0; i < writer.size() * 8; ++i) {
+        const bool expected = i < bits.size() && bits[i];
+        ASSERT_EQ(bool((out[i / 8] >> (i % 8)) & 1), expected) << "bit " << i;
+    }
 }
 
 TEST(Trv2Codec, RoundTripsWithinEachLevelsQualityFloor) {
