@@ -61,10 +61,15 @@ int runPipeline(const std::string& description, int seconds) {
     GstMessage* message =
         gst_bus_timed_pop_filtered(bus, GstClockTime(seconds) * GST_SECOND,
                                    static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_EOS));
-    if (message) {
-        std::fprintf(stderr, "pipeline ended early\n");
-        gst_message_unref(message);
+    // An end of stream is how a pipeline with num-buffers finishes; an error spoils the figures.
+    if (message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+        GError* failure = nullptr;
+        gst_message_parse_error(message, &failure, nullptr);
+        std::fprintf(stderr, "pipeline failed: %s\n", failure ? failure->message : "?");
+        g_clear_error(&failure);
     }
+    if (message)
+        gst_message_unref(message);
     gst_element_send_event(pipeline, gst_event_new_eos());
     gst_bus_timed_pop_filtered(bus, 3 * GST_SECOND, GST_MESSAGE_EOS);
     gst_object_unref(bus);

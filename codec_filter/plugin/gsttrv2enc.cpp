@@ -152,6 +152,33 @@ static gboolean gst_trv2_enc_transform_size(GstBaseTransform* trans, GstPadDirec
     return TRUE;
 }
 
+// Output buffers come from a pool sized for a frame, so that memory handed back by the sink is
+// used again rather than returned to the system and faulted in anew for the next frame (large
+// blocks are mapped and unmapped per allocation). Downstream's pool is taken when it offers one,
+// with room for our frames; otherwise the base class makes a plain pool from the query.
+static gboolean gst_trv2_enc_decide_allocation(GstBaseTransform* trans, GstQuery* query) {
+    GstTrv2Enc* self = GST_TRV2_ENC(trans);
+    const guint frameSize = static_cast<guint>(gst_trv2_enc_buffer_size(self));
+    if (gst_query_get_n_allocation_pools(query) == 0) {
+        gst_query_add_allocation_pool(query, nullptr, frameSize, 2, 0);
+    } else {
+        GstBufferPool* pool = nullptr;
+        guint size = 0, min = 0, max = 0;
+        gst_query_parse_nth_allocation_pool(query, 0, &pool, &size, &min, &max);
+        // A pool with an upper bound below what we may hold, or buffers smaller than a frame,
+        // would stall or truncate the encoder; a plain pool of our own is made instead.
+        if (pool && (size < frameSize || (max != 0 && max < 2))) {
+            gst_object_unref(pool);
+            pool = nullptr;
+        }
+        gst_query_set_nth_allocation_pool(query, 0, pool, std::max(size, frameSize), std::max(min, 2u),
+                                          max == 0 ? 0 : std::max(max, 2u));
+        if (pool)
+            gst_object_unref(pool);
+    }
+    return GST_BASE_TRANSFORM_CLASS(gst_trv2_enc_parent_class)->decide_allocation(trans, query);
+}
+
 static GstFlowReturn gst_trv2_enc_transform(GstBaseTransform* trans, GstBuffer* inbuf, GstBuffer* outbuf) {
     GstTrv2Enc* self = GST_TRV2_ENC(trans);
     const gsize needed = static_cast<gsize>(self->width) * static_cast<gsize>(self->height) * 2;
@@ -204,6 +231,7 @@ static void gst_trv2_enc_class_init(GstTrv2EncClass* klass) {
     transform_class->transform_caps = gst_trv2_enc_transform_caps;
     transform_class->set_caps = gst_trv2_enc_set_caps;
     transform_class->transform_size = gst_trv2_enc_transform_size;
+    transform_class->decide_allocation = gst_trv2_enc_decide_allocation;
     transform_class->transform = gst_trv2_enc_transform;
     transform_class->passthrough_on_same_caps = FALSE;
     GST_DEBUG_CATEGORY_INIT(gst_trv2_enc_debug, "trv2enc", 0, "TRV2 encoder");
