@@ -16,7 +16,7 @@ packages=(
     # alert mail: TLS with the system's trust store, and the resolver for mail exchangers
     libssl-dev ca-certificates libc6-dev
     # tests
-    libgtest-dev libgmock-dev xvfb xauth
+    libgtest-dev libgmock-dev xvfb xauth locales
     # benchmarks and their baselines
     libbenchmark-dev libturbojpeg0-dev libyuv-dev
 )
