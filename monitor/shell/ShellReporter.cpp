@@ -1,6 +1,7 @@
 #include "ShellReporter.h"
 
-#include <QAbstractButton>
+#include "platform/qt/QtReporter.h"
+
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QPointer>
@@ -30,83 +31,13 @@ struct ShellReporter::Question {
     }
 };
 
-namespace {
-
-// The answer that starts nothing: what a question gets once the program ends.
-MessageAnswer wayOut(MessageButtons buttons) {
-    switch (buttons) {
-    case MessageButtons::Ok:
-        return MessageAnswer::Ok;
-    case MessageButtons::YesNo:
-        return MessageAnswer::No;
-    default:
-        return MessageAnswer::Cancel;
-    }
-}
-
-} // namespace
-
 ShellReporter::ShellReporter() = default;
 ShellReporter::~ShellReporter() = default;
 
 QMessageBox* ShellReporter::makeBox(const Message& message) {
     auto* box = new QMessageBox;
-    box->setWindowTitle(QString::fromStdString(message.caption));
-    box->setText(QString::fromStdString(message.text));
-    switch (message.icon) {
-    case MessageIcon::Error:
-        box->setIcon(QMessageBox::Critical);
-        break;
-    case MessageIcon::Warning:
-        box->setIcon(QMessageBox::Warning);
-        break;
-    case MessageIcon::Information:
-        box->setIcon(QMessageBox::Information);
-        break;
-    case MessageIcon::Question:
-        box->setIcon(QMessageBox::Question);
-        break;
-    case MessageIcon::None:
-        break;
-    }
-    switch (message.buttons) {
-    case MessageButtons::Ok:
-        box->setStandardButtons(QMessageBox::Ok);
-        break;
-    case MessageButtons::OkCancel:
-        box->setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        break;
-    case MessageButtons::YesNo:
-        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        break;
-    case MessageButtons::YesNoCancel:
-        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        break;
-    case MessageButtons::RetryCancel:
-        box->setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
-        break;
-    }
-    if (message.topmost)
-        box->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    prepareMessageBox(*box, message);
     return box;
-}
-
-MessageAnswer ShellReporter::answerOf(QMessageBox& box, MessageButtons buttons) {
-    switch (box.standardButton(box.clickedButton())) {
-    case QMessageBox::Ok:
-        return MessageAnswer::Ok;
-    case QMessageBox::Cancel:
-        return MessageAnswer::Cancel;
-    case QMessageBox::Yes:
-        return MessageAnswer::Yes;
-    case QMessageBox::No:
-        return MessageAnswer::No;
-    case QMessageBox::Retry:
-        return MessageAnswer::Retry;
-    default:
-        // Closed without a button: the way out the box offers.
-        return wayOut(buttons);
-    }
 }
 
 MessageAnswer ShellReporter::show(const Message& message) {
@@ -131,7 +62,7 @@ MessageAnswer ShellReporter::show(const Message& message) {
     {
         std::lock_guard lock(m_mutex);
         if (m_ending)
-            return wayOut(message.buttons);
+            return wayOutOf(message.buttons);
         m_open.push_back(question);
     }
     QMetaObject::invokeMethod(&m_context, [this, message, question] {
@@ -141,7 +72,7 @@ MessageAnswer ShellReporter::show(const Message& message) {
         box->setAttribute(Qt::WA_DeleteOnClose);
         question->box = box;
         QObject::connect(box, &QMessageBox::finished, box, [box, question, buttons = message.buttons] {
-            question->give(answerOf(*box, buttons));
+            question->give(answerOfMessageBox(*box, buttons));
         });
         if (onBox)
             onBox(*box);
@@ -164,7 +95,7 @@ void ShellReporter::setEnding() {
         open = m_open;
     }
     for (const auto& question : open) {
-        question->give(wayOut(question->buttons));
+        question->give(wayOutOf(question->buttons));
         QMetaObject::invokeMethod(&m_context, [question] {
             if (question->box)
                 question->box->close();
@@ -176,13 +107,13 @@ MessageAnswer ShellReporter::askHere(const Message& message) {
     {
         std::lock_guard lock(m_mutex);
         if (m_ending)
-            return wayOut(message.buttons);
+            return wayOutOf(message.buttons);
     }
     std::unique_ptr<QMessageBox> box(makeBox(message));
     if (onBox)
         onBox(*box);
     box->exec();
-    return answerOf(*box, message.buttons);
+    return answerOfMessageBox(*box, message.buttons);
 }
 
 } // namespace gardivo

@@ -35,8 +35,6 @@ public:
     std::function<void(QMessageBox&)> onBox;
 
     static QMessageBox* makeBox(const Message& message);
-    // The answer a closed box gave.
-    static MessageAnswer answerOf(QMessageBox& box, MessageButtons buttons);
 
 private:
     struct Question;

@@ -1,11 +1,11 @@
 #include "QtReporter.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
 
 namespace gardivo {
 
-MessageAnswer QtReporter::show(const Message& message) {
-    QMessageBox box(m_parent);
+void prepareMessageBox(QMessageBox& box, const Message& message) {
     box.setWindowTitle(QString::fromStdString(message.caption));
     box.setText(QString::fromStdString(message.text));
     switch (message.icon) {
@@ -43,7 +43,23 @@ MessageAnswer QtReporter::show(const Message& message) {
     }
     if (message.topmost)
         box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    switch (box.exec()) {
+}
+
+MessageAnswer wayOutOf(MessageButtons buttons) {
+    switch (buttons) {
+    case MessageButtons::Ok:
+        return MessageAnswer::Ok;
+    case MessageButtons::YesNo:
+        return MessageAnswer::No;
+    default:
+        return MessageAnswer::Cancel;
+    }
+}
+
+MessageAnswer answerOfMessageBox(const QMessageBox& box, MessageButtons buttons) {
+    switch (box.standardButton(box.clickedButton())) {
+    case QMessageBox::Ok:
+        return MessageAnswer::Ok;
     case QMessageBox::Cancel:
         return MessageAnswer::Cancel;
     case QMessageBox::Yes:
@@ -53,8 +69,15 @@ MessageAnswer QtReporter::show(const Message& message) {
     case QMessageBox::Retry:
         return MessageAnswer::Retry;
     default:
-        return MessageAnswer::Ok;
+        return wayOutOf(buttons);
     }
+}
+
+MessageAnswer QtReporter::show(const Message& message) {
+    QMessageBox box(m_parent);
+    prepareMessageBox(box, message);
+    box.exec();
+    return answerOfMessageBox(box, message.buttons);
 }
 
 } // namespace gardivo
