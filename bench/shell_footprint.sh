@@ -64,11 +64,8 @@ window.external.HistoryRows().then(function (rows) { document.body.textContent =
 EOF
 
 if [ -z "${DISPLAY:-}" ]; then
-    display=":$((90 + RANDOM % 100))"
-    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY="$display"
-    sleep 1
+    . scripts/private_xvfb.sh
+    start_private_xvfb 1280x1024x24
 fi
 export TAVRIN_REGISTRY_DIR="$registry_dir" XDG_RUNTIME_DIR="$runtime_dir" GARDIVO_TIMING=1
 export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"

@@ -16,16 +16,14 @@ if [ -n "${DISPLAY:-}" ]; then
     exec build/Gardivo/gardivo
 fi
 
-display=":$((90 + RANDOM % 100))"
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
-sleep 1
-export DISPLAY="$display"
+. scripts/private_xvfb.sh
+xvfb_pid=""
+trap '[ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true' EXIT
+start_private_xvfb 1280x800x24
 export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
 shot="$PWD/build/gardivo-demo.png"
 rm -f "$shot"
-echo "No display: running Gardivo under Xvfb ($display) for ${GARDIVO_DEMO_SECONDS:-12} seconds..."
+echo "No display: running Gardivo under Xvfb ($DISPLAY) for ${GARDIVO_DEMO_SECONDS:-12} seconds..."
 GARDIVO_SCREENSHOT="$shot" GARDIVO_SCREENSHOT_AFTER="${GARDIVO_DEMO_SECONDS:-12}" GARDIVO_SCREENSHOT_EXIT=1 \
     build/Gardivo/gardivo 2> >(grep -E '^gardivo:' >&2)
 if [ -f "$shot" ]; then
