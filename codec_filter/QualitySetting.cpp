@@ -4,8 +4,8 @@
 #include "platform/FileOps.h"
 #include "platform/ProgramDirectory.h"
 #include "platform/RegistryStore.h"
+#include "platform/TextCase.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -26,15 +26,6 @@ std::string trim(const std::string& s) {
     const auto b = s.find_first_not_of(" \t\r");
     const auto e = s.find_last_not_of(" \t\r");
     return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
-}
-
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "SkinPaths.h"
 
+#include "TextCase.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <sys/stat.h>
@@ -9,14 +11,6 @@ namespace fs = std::filesystem;
 namespace gardivo {
 
 namespace {
-
-bool equalWithoutCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lx = static_cast<unsigned char>(x);
-               const auto ly = static_cast<unsigned char>(y);
-               return std::tolower(lx) == std::tolower(ly);
-           });
-}
 
 std::vector<std::string> components(const std::string& relative) {
     std::vector<std::string> parts;
@@ -41,7 +35,7 @@ std::optional<std::string> findWithoutCase(const fs::path& directory, const std:
     std::error_code ec;
     std::vector<std::string> matches;
     for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec))
-        if (const std::string entry = it->path().filename().string(); equalWithoutCase(entry, name))
+        if (const std::string entry = it->path().filename().string(); equalsIgnoringCase(entry, name))
             matches.push_back(entry);
     if (matches.empty())
         return std::nullopt;
@@ -120,7 +114,7 @@ std::vector<std::string> listSkins(const std::string& programDirectory) {
         if (!it->is_directory(typeError))
             continue;
         const std::string name = it->path().filename().string();
-        if (!equalWithoutCase(name, "HTML"))
+        if (!equalsIgnoringCase(name, "HTML"))
             skins.push_back(name);
     }
     std::sort(skins.begin(), skins.end());
@@ -139,7 +133,7 @@ std::optional<std::string> openableFile(const std::string& path,
         (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)))
         return std::nullopt;
     const std::string extension = fs::path(*real).extension().string();
-    if (equalWithoutCase(extension, ".desktop"))
+    if (equalsIgnoringCase(extension, ".desktop"))
         return std::nullopt;
     for (const auto& directory : allowedDirectories)
         if (!directory.empty() && isWithin(directory, *real))

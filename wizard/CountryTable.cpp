@@ -1,6 +1,6 @@
 #include "CountryTable.h"
 
-#include <cctype>
+#include "platform/TextCase.h"
 
 namespace gardivo {
 
@@ -250,15 +250,8 @@ Country CountryTable::at(int index) {
 }
 
 int CountryTable::indexOf(std::string_view name) {
-    const auto lower = [](std::string_view text) {
-        std::string out(text);
-        for (char& c : out)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return out;
-    };
-    const std::string wanted = lower(name);
     for (size_t i = 0; i < rows().size(); ++i)
-        if (lower(rows()[i].name) == wanted)
+        if (equalsIgnoringCase(rows()[i].name, name))
             return static_cast<int>(i);
     return 0;
 }

@@ -3,25 +3,12 @@
 #include "monitor/messages/ScriptText.h"
 #include "monitor/messages/WindowMessages.h"
 #include "platform/ProgramDirectory.h"
+#include "platform/TextCase.h"
 #include "settings/SettingsLimits.h"
 
-#include <cctype>
 #include <cerrno>
 
 namespace gardivo {
-
-namespace {
-
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-} // namespace
 
 CaptureSession::CaptureSession(CaptureGraph::Environment environment, std::string sourcesFile,
                                DeviceOpener openDevice, std::unique_ptr<MixerBackend> mixer)

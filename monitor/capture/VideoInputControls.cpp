@@ -1,7 +1,8 @@
 #include "VideoInputControls.h"
 
+#include "platform/TextCase.h"
+
 #include <algorithm>
-#include <cctype>
 #include <linux/videodev2.h>
 
 namespace gardivo {
@@ -56,12 +57,6 @@ constexpr Standard kStandards[] = {
     {"SECAM K1", V4L2_STD_SECAM_K1},
 };
 
-std::string lower(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 } // namespace
 
 std::string connectors::name(int type, size_t maxLength) {
@@ -84,7 +79,7 @@ int connectors::type(const std::string& name) {
 int connectors::typeOfInput(const VideoInputInfo& input, const std::string& driver) {
     if (input.tuner)
         return 1;
-    const std::string n = lower(input.name);
+    const std::string n = asciiLower(input.name);
     if (n.rfind("composite", 0) == 0)
         return 2;
     if (n.rfind("s-video", 0) == 0 || n.rfind("svideo", 0) == 0)
