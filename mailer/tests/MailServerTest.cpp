@@ -8,6 +8,7 @@
 #include "mailer/SmtpConnection.h"
 #include "platform/Base64.h"
 #include "platform/RecordingReporter.h"
+#include "platform/tests/CompiledLocale.h"
 #include "platform/tests/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -282,25 +283,11 @@ TEST_F(MailServerTest, APasswordAskedForEachMailCannotBeGivenToAnAutomaticRun) {
     EXPECT_NE(server.encryptedText().find(plainLogin("guard@example.com", "typed")), std::string::npos);
 }
 
-// A German locale of the test's own, compiled into a temporary directory (glibc reads LOCPATH at
-// every setlocale), so the test does not depend on the locales the machine happens to have.
-static bool useGermanTimeNames(const std::string& directory) {
-    if (std::setlocale(LC_TIME, "de_DE.UTF-8"))
-        return true;
-    const std::string command = "localedef -i de_DE -f UTF-8 '" + directory + "/de_DE.UTF-8' >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0)
-        return false;
-    ::setenv("LOCPATH", directory.c_str(), 1);
-    const bool ok = std::setlocale(LC_TIME, "de_DE.UTF-8") != nullptr;
-    ::unsetenv("LOCPATH");
-    return ok;
-}
-
 TEST(MailDate, DayAndMonthNamesAreEnglishWhateverTheLocale) {
     const char* previous = std::setlocale(LC_TIME, nullptr);
     const std::string saved = previous ? previous : "C";
     TempDir locales;
-    if (!useGermanTimeNames(locales.path()))
+    if (!useCompiledLocale(LC_TIME, "de_DE.UTF-8", locales.path()))
         GTEST_SKIP() << "no German locale and localedef cannot make one (Debian package locales)";
     char monday[32] = {};
     std::tm tm{};
