@@ -264,7 +264,9 @@ bool HistoryStore::PruneMissingGroups(const std::string& workingDirectory,
     for (const auto& row : rows) {
         const std::string evidence =
             row.image.empty() ? joinPath(workingDirectory, row.group) : parentDirectory(row.image);
-        if (DirectoryExists(evidence))
+        // Looked at, not probed by making it: the watcher of this directory would take a
+        // directory made and removed for a change, and ask for another pruning.
+        if (isDirectory(evidence))
             continue;
         Statement erase(c.db(), "DELETE FROM history WHERE rowid=?");
         erase.bind(1, row.rowid);

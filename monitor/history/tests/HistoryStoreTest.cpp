@@ -333,6 +333,26 @@ TEST(WorkingDirWatcher, DirectoryChangesAskTheHistoryWindowToPrune) {
     EXPECT_TRUE(reporter.messages().empty());
 }
 
+TEST(WorkingDirWatcher, PruningChangesNothingTheWatcherSees) {
+    TempDir work;
+    HistoryStore store(work.path() + "/");
+    fs::create_directories(work.file("gone"));
+    store.AddRecord("gone",
+                    HistoryRecord{"gone", "t", "", "Condition001", work.file("gone/error001.bmp"), ""});
+    fs::remove_all(work.file("gone"));
+    LockedSink sink;
+    RecordingReporter reporter;
+    WorkingDirWatcher watcher(work.path(), sink, reporter);
+    ASSERT_TRUE(watcher.start());
+    std::vector<std::string> removed;
+    EXPECT_TRUE(store.PruneMissingGroups(work.path(), removed));
+    EXPECT_EQ(removed, std::vector<std::string>{"gone"});
+    // The pruning itself is no change of the directory: no further pruning is asked for.
+    EXPECT_FALSE(waitForLog(sink.inner, 1, sink.mutex));
+    EXPECT_FALSE(fs::exists(work.file("gone")));
+    watcher.stop();
+}
+
 TEST(WorkingDirWatcher, AWatchThatCannotStartIsSaid) {
     LockedSink sink;
     RecordingReporter reporter;
