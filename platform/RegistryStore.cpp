@@ -410,10 +410,6 @@ bool RegistryHive::parse(std::string_view text, std::string_view rootName) {
     return !first || text.empty();
 }
 
-bool RegistryHive::empty() const {
-    return m_keys.empty();
-}
-
 RegistryStore::RegistryStore(std::string directory) : m_directory(std::move(directory)) {}
 
 std::string RegistryStore::defaultDirectory() {

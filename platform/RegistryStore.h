@@ -55,7 +55,6 @@ public:
     // Reads as much of the text as is valid: a bad or unfinished line ends the reading and keeps
     // what came before. Returns false when anything was dropped.
     bool parse(std::string_view text, std::string_view rootName);
-    bool empty() const;
     // A change asked for a key path the file cannot hold; nothing of it was made.
     bool refused() const { return m_refused; }
 

@@ -161,8 +161,6 @@ public:
     }
     const std::vector<uint8_t>& frame(FrameSlot slot) const { return slotBuffer(slot); }
     bool hasConversionLibrary() const { return m_services.converter && m_services.converter->isLoaded(); }
-    // The slot the last frame was taken into.
-    FrameSlot lastGrabbedSlot() const { return m_lastGrabbed; }
     SettingsStore& settingsStore() { return m_settings; }
     OverlayCanvas& canvas() { return m_canvas; }
     HistoryStore& history() { return m_history; }

@@ -8,6 +8,7 @@
 #include "deinterlace/deinterlace.h"
 #include "monitor/messages/MessageSink.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -128,34 +129,18 @@ inline GardivoBitmapInfoHeader bitmapHeaderFor(int width, int height) {
     return h;
 }
 
-// A manual-reset event: the tracing step waits while the Tracing Box holds it reset.
+// The PauseTracing event: reset while the Tracing Box or the capture side works on the picture,
+// set again when it is done. The tracing step skips its turn while it is reset rather than wait:
+// the one holding it may need the engine thread. Any thread may set or reset it.
 class ManualResetEvent {
 public:
     explicit ManualResetEvent(bool signalled) : m_signalled(signalled) {}
-    void set() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_signalled = true;
-        }
-        m_changed.notify_all();
-    }
-    void reset() {
-        std::lock_guard lock(m_mutex);
-        m_signalled = false;
-    }
-    void wait() {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_signalled; });
-    }
-    bool isSet() const {
-        std::lock_guard lock(m_mutex);
-        return m_signalled;
-    }
+    void set() { m_signalled = true; }
+    void reset() { m_signalled = false; }
+    bool isSet() const { return m_signalled; }
 
 private:
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_signalled;
+    std::atomic<bool> m_signalled;
 };
 
 } // namespace gardivo
