@@ -17,6 +17,28 @@
 
 namespace gardivo::testing {
 
+// A listening socket on 127.0.0.1 (port 0 picks a free one, which comes back in boundPort); -1
+// when the port cannot be had.
+inline int listenOnLoopback(int port, int& boundPort) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    boundPort = ntohs(addr.sin_port);
+    return fd;
+}
+
 class ScriptedSmtpServer {
 public:
     // Replies by command word ("HELO", "MAIL", "RCPT", "DATA", "QUIT", and "." for the end of
@@ -31,19 +53,9 @@ public:
 
     // Listens on 127.0.0.1; port 0 picks a free one. false when the port cannot be had.
     bool listen(int port = 0) {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(m_listener, 4) != 0)
+        m_listener = listenOnLoopback(port, m_port);
+        if (m_listener < 0)
             return false;
-        socklen_t len = sizeof addr;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
         m_thread = std::thread([this] { serve(); });
         return true;
     }

@@ -5,6 +5,8 @@
 // It keeps what it received in the clear and what it received encrypted apart, so tests can tell
 // where a password went.
 
+#include "ScriptedSmtpServer.h"
+
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -109,18 +111,9 @@ public:
     }
 
     bool listen() {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(m_listener, 4) != 0)
+        m_listener = listenOnLoopback(0, m_port);
+        if (m_listener < 0)
             return false;
-        socklen_t len = sizeof addr;
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_port = ntohs(addr.sin_port);
         m_thread = std::thread([this] {
             while (!m_stop)
                 serveOne();

@@ -45,18 +45,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool waitUntil(const std::function<bool()>& done, int timeout_ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeout_ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
 // gardivo as far as the wizard can tell: an endpoint in a thread of its own that notes what it
 // is sent.
 class FakeGardivo {

@@ -3,13 +3,12 @@
 // away, sound, and sources.txt lines that are wrong.
 
 #include "CaptureTestKit.h"
+#include "PlayedFrames.h"
 
 #include "codec_filter/AviReader.h"
 #include "monitor/capture/testsrc/TestPatternScene.h"
 #include "monitor/engine/DetectionEngine.h"
 #include "monitor/messages/WindowMessages.h"
-
-#include <gst/app/gstappsink.h>
 
 #include <filesystem>
 
@@ -22,26 +21,6 @@ namespace {
 
 constexpr const char* kTwoSources = "Still|videotestsrc is-live=true pattern=smpte\n"
                                     "Other|videotestsrc is-live=true pattern=ball\n";
-
-// The frames of a clip as a player sees them.
-int playedFrames(const std::string& clip) {
-    const std::string description =
-        "filesrc location=\"" + clip + "\" ! avidemux ! trv2dec ! appsink name=out sync=false";
-    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
-    if (!pipeline)
-        return -1;
-    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    int frames = 0;
-    while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 5 * GST_SECOND)) {
-        ++frames;
-        gst_sample_unref(sample);
-    }
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(sink);
-    gst_object_unref(pipeline);
-    return frames;
-}
 
 size_t count(const std::vector<std::string>& texts, const std::string& text) {
     return static_cast<size_t>(std::count(texts.begin(), texts.end(), text));

@@ -2,13 +2,13 @@
 // bitmap, the clip, the mail and the history row, ended by a signal.
 
 #include "codec_filter/AviReader.h"
+#include "monitor/capture/tests/PlayedFrames.h"
 #include "monitor/history/HistoryStore.h"
 #include "platform/tests/TempDir.h"
 #include "settings/WatchdogSettings.h"
 
 #include <gtest/gtest.h>
 
-#include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 
 #include <chrono>
@@ -27,23 +27,6 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
-
-int playedFrames(const std::string& clip) {
-    const std::string description =
-        "filesrc location=\"" + clip + "\" ! avidemux ! trv2dec ! appsink name=out sync=false";
-    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
-    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    int frames = 0;
-    while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 5 * GST_SECOND)) {
-        ++frames;
-        gst_sample_unref(sample);
-    }
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    gst_object_unref(sink);
-    gst_object_unref(pipeline);
-    return frames;
-}
 
 class HeadlessMonitor : public ::testing::Test {
 protected:

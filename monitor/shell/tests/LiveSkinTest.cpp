@@ -84,16 +84,7 @@ protected:
     }
 
     void start() {
-        MonitorShell::Options options;
-        options.showSplash = false;
-        options.listen = false;
-        options.opener = &opener;
-        options.country = "1";
-        options.adjustEngine = [](EngineHost::Setup& setup) {
-            setup.watchDevices = false;
-            setup.makeMixer = nullptr;
-        };
-        shell = std::make_unique<MonitorShell>(*settings, reporter, *companions, options);
+        shell = std::make_unique<MonitorShell>(*settings, reporter, *companions, testShellOptions(opener));
         QObject::connect(shell.get(), &MonitorShell::ended, [this] { ended = true; });
         shell->setTrayAvailable(false);
         shell->start();

@@ -12,6 +12,7 @@
 #include "monitor/shell/SkinWindow.h"
 #include "monitor/shell/TrayIcon.h"
 #include "platform/RecordingReporter.h"
+#include "platform/tests/QtTestApplication.h"
 #include "platform/tests/TempDir.h"
 
 #include <QApplication>
@@ -48,16 +49,19 @@ inline void ensureWebApplication() {
     initMediaFramework(GARDIVO_PROGRAM_DIR);
 }
 
-inline bool waitUntil(const std::function<bool()>& done, int timeout_ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeout_ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
+// The shell as the tests run it: no splash and no endpoint, the United States' texts, no device
+// watch or sound card, and the desktop's part played by the test.
+inline MonitorShell::Options testShellOptions(DesktopOpener& opener) {
+    MonitorShell::Options options;
+    options.showSplash = false;
+    options.listen = false;
+    options.opener = &opener;
+    options.country = "1";
+    options.adjustEngine = [](EngineHost::Setup& setup) {
+        setup.watchDevices = false;
+        setup.makeMixer = nullptr;
+    };
+    return options;
 }
 
 // Lets the program run for a while.
@@ -188,16 +192,7 @@ protected:
         settings = std::make_unique<SettingsStore>(ProgramKind::Gardivo, registry, reporter, program.dir(),
                                                    home.path());
         companions = std::make_unique<CompanionLauncher>(*settings, reporter);
-        MonitorShell::Options options;
-        options.showSplash = false;
-        options.listen = false;
-        options.opener = &opener;
-        options.country = "1";
-        options.adjustEngine = [](EngineHost::Setup& setup) {
-            setup.watchDevices = false;
-            setup.makeMixer = nullptr;
-        };
-        shell = std::make_unique<MonitorShell>(*settings, reporter, *companions, options);
+        shell = std::make_unique<MonitorShell>(*settings, reporter, *companions, testShellOptions(opener));
         QObject::connect(shell.get(), &MonitorShell::ended, [this] { ended = true; });
         shell->start();
         ASSERT_TRUE(waitUntil([&] { return shell->mainWindow() && shell->mainWindow()->isPageLoaded(); }));
