@@ -85,18 +85,24 @@ std::vector<std::string> CaptureGraph::videoIdentities() const {
     return ids;
 }
 
-bool CaptureGraph::Open() {
-    // Device enumeration.
-    m_videoNames.clear();
-    m_audioNames.clear();
-    m_selectedVideo = m_selectedAudio = -1;
+std::vector<std::string> CaptureGraph::videoNames() const {
+    std::vector<std::string> names;
+    for (const auto& s : m_videoSources)
+        names.push_back(s.name);
+    return names;
+}
+
+void CaptureGraph::enumerateSources() {
     m_catalog.enumerate();
     m_videoSources = m_catalog.video();
     m_audioSources = m_catalog.audio();
-    for (const auto& s : m_videoSources)
-        m_videoNames.push_back(s.name);
-    for (const auto& s : m_audioSources)
-        m_audioNames.push_back(s.name);
+}
+
+bool CaptureGraph::Open() {
+    // Device enumeration.
+    m_selectedVideo = m_selectedAudio = -1;
+    enumerateSources();
+    const std::vector<std::string> names = videoNames();
     if (!m_videoSources.empty()) {
         m_selectedVideo = 0;
         // The device the settings chose, when it is still there.
@@ -104,18 +110,17 @@ bool CaptureGraph::Open() {
             const int chosen = m_env.settings->settings().CaptureDevice;
             if (chosen > 0 && chosen < static_cast<int>(m_videoSources.size()))
                 m_selectedVideo = chosen;
-            m_env.settings->writeCaptureDevices(m_videoNames);
+            m_env.settings->writeCaptureDevices(names);
         }
-        for (size_t i = 0; i < m_videoNames.size(); ++i)
-            if (!m_preferredSource.empty() && m_videoNames[i] == m_preferredSource)
+        for (size_t i = 0; i < names.size(); ++i)
+            if (!m_preferredSource.empty() && names[i] == m_preferredSource)
                 m_selectedVideo = static_cast<int>(i);
         if (m_env.settings)
             m_env.settings->settings().CaptureDevice = m_selectedVideo;
     } else {
         m_env.reporter->say("There's no capture driver!");
     }
-    m_audioAvailable = !m_audioSources.empty();
-    if (m_audioAvailable)
+    if (audioAvailable())
         m_selectedAudio = 0;
     return createGraph();
 }
@@ -472,15 +477,7 @@ int CaptureGraph::SelectDevice(int videoIndex, int audioIndex) {
 
 void CaptureGraph::Reenumerate() {
     const std::string running = videoSource() ? videoSource()->identity() : std::string();
-    m_catalog.enumerate();
-    m_videoSources = m_catalog.video();
-    m_audioSources = m_catalog.audio();
-    m_videoNames.clear();
-    m_audioNames.clear();
-    for (const auto& s : m_videoSources)
-        m_videoNames.push_back(s.name);
-    for (const auto& s : m_audioSources)
-        m_audioNames.push_back(s.name);
+    enumerateSources();
     // The source in use keeps running; only its place in the list may change.
     int found = -1;
     for (size_t i = 0; i < m_videoSources.size(); ++i)
@@ -491,11 +488,10 @@ void CaptureGraph::Reenumerate() {
         if (m_env.settings)
             m_env.settings->settings().CaptureDevice = found;
     }
-    m_audioAvailable = !m_audioSources.empty();
     if (m_selectedAudio >= static_cast<int>(m_audioSources.size()))
-        m_selectedAudio = m_audioAvailable ? 0 : -1;
+        m_selectedAudio = audioAvailable() ? 0 : -1;
     if (m_env.settings)
-        m_env.settings->writeCaptureDevices(m_videoNames);
+        m_env.settings->writeCaptureDevices(videoNames());
 }
 
 GstBusSyncReply CaptureGraph::busSyncHandler(GstBus*, GstMessage* message, gpointer data) {

@@ -129,13 +129,12 @@ public:
     BuiltState builtState() const { return m_built; }
     bool isPreviewing() const { return m_running == Previewing; }
     bool isCapturing() const { return m_running == Capturing; }
-    bool audioAvailable() const { return m_audioAvailable; }
+    bool audioAvailable() const { return !m_audioSources.empty(); }
     int frameWidth() const { return m_frameWidth; }
     int frameHeight() const { return m_frameHeight; }
     int selectedVideo() const { return m_selectedVideo; }
     int selectedAudio() const { return m_selectedAudio; }
-    const std::vector<std::string>& videoNames() const { return m_videoNames; }
-    const std::vector<std::string>& audioNames() const { return m_audioNames; }
+    std::vector<std::string> videoNames() const;
     std::vector<std::string> videoIdentities() const;
     const CaptureSource* videoSource() const;
     const std::string& outputFileName() const { return m_fileName; }
@@ -167,6 +166,8 @@ private:
         int endsSeen = 0; // end-of-stream events that reached the sink's pads
     };
 
+    // Takes the source list afresh from the catalogue.
+    void enumerateSources();
     bool createGraph();
     void destroyPipeline();
     bool ensureSource();
@@ -211,13 +212,10 @@ private:
     int m_frameWidth = 320;
     int m_frameHeight = 240;
 
-    std::vector<std::string> m_videoNames;
-    std::vector<std::string> m_audioNames;
     std::vector<CaptureSource> m_videoSources;
     std::vector<CaptureSource> m_audioSources;
     int m_selectedVideo = -1;
     int m_selectedAudio = -1;
-    bool m_audioAvailable = false;
     bool m_audioCapturable = true;
 
     // Messages of the pipeline for the engine thread, taken off the bus as they are posted.

@@ -1,10 +1,17 @@
 #include "CaptureReporter.h"
 
+#include <cstdio>
+
 namespace gardivo {
 
 void CaptureReporter::report(const char* label, Failure failure, const std::string& detail) {
     m_lastLabel = label;
-    m_lastDetail = detail;
+    const std::string line =
+        std::string("gardivo: ") + label + " failed" + (detail.empty() ? "" : ": " + detail);
+    if (log)
+        log(line);
+    else
+        std::fprintf(stderr, "%s\n", line.c_str());
     say(failure == Failure::CannotConnect ? kUyvyText : kFailedText);
 }
 

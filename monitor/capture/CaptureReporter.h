@@ -2,6 +2,7 @@
 
 #include "platform/Reporter.h"
 
+#include <functional>
 #include <string>
 
 namespace gardivo {
@@ -25,14 +26,16 @@ public:
     void say(const std::string& text);
     MessageAnswer ask(const char* text, const char* caption, MessageButtons buttons);
     Reporter& reporter() { return m_reporter; }
-    // The label and detail of the last failure reported, for the console and the tests.
+    // The label of the last failure reported.
     const std::string& lastLabel() const { return m_lastLabel; }
-    const std::string& lastDetail() const { return m_lastDetail; }
+
+    // The box shows neither the step nor the reason (the media framework's error text, say); both
+    // go here as one line, or to standard error when this is not set.
+    std::function<void(const std::string&)> log;
 
 private:
     Reporter& m_reporter;
     std::string m_lastLabel;
-    std::string m_lastDetail;
 };
 
 } // namespace gardivo

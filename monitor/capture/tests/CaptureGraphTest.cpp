@@ -225,6 +225,8 @@ TEST_F(CaptureFixture, ARemovedCameraIsSaidAndTheNextOneTakesOver) {
 }
 
 TEST_F(CaptureFixture, ASourceWithoutAnyUyvyIsSaidOnceAndNothingIsGrabbed) {
+    std::vector<std::string> logged;
+    m_captureReporter.log = [&](const std::string& line) { logged.push_back(line); };
     auto& s = session("Jpeg|videotestsrc is-live=true ! jpegenc\n");
     s.OpenCapture();
     const std::string uyvy =
@@ -239,6 +241,19 @@ TEST_F(CaptureFixture, ASourceWithoutAnyUyvyIsSaidOnceAndNothingIsGrabbed) {
     EXPECT_FALSE(s.GrabFrame(frame));
     pumpUntil([] { return false; }, 300ms);
     EXPECT_EQ(count(m_reporter.texts(), uyvy), 1u);
+    // The box says nothing of the step; the log line names it.
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), "gardivo: Connect:Capture-Grabber failed"), 1)
+        << ::testing::PrintToString(logged);
+}
+
+TEST(CaptureReporterLog, TheStepAndTheReasonGoToTheLogNotToTheBox) {
+    RecordingReporter boxes;
+    CaptureReporter reporter(boxes);
+    std::vector<std::string> logged;
+    reporter.log = [&](const std::string& line) { logged.push_back(line); };
+    reporter.report("Run", CaptureReporter::Failure::Failed, "Device '/dev/video0' is busy");
+    EXPECT_EQ(boxes.texts(), std::vector<std::string>{"Operation failed!"});
+    EXPECT_EQ(logged, std::vector<std::string>{"gardivo: Run failed: Device '/dev/video0' is busy"});
 }
 
 TEST_F(CaptureFixture, WrongLinesOfSourcesTxtAreSaidOnceAndLeftOut) {
