@@ -75,7 +75,6 @@ public:
 
     // The record as the controls show it (for tests: what OK would save).
     SettingsStore& store() { return *m_store; }
-    WizardSettings& wizardSettings() { return *m_wizard; }
 
     // The buttons' work.
     bool pressOk();
@@ -132,7 +131,6 @@ public:
 
     // Where the body dialog's text is kept until OK.
     const std::string& emailBody() const { return m_emailBodyText; }
-    void setEmailBody(std::string body) { m_emailBodyText = std::move(body); }
 
 private:
     void buildMainTab(QWidget* tab);

@@ -368,10 +368,6 @@ bool CaptureGraph::SetCaptureSize(int width, int height) {
     return true;
 }
 
-bool CaptureGraph::SetPreviewPosition(int, int, int width, int height) {
-    return width > 0 && height > 0;
-}
-
 GstFlowReturn CaptureGraph::onNewSample(GstAppSink* sink, gpointer data) {
     auto* self = static_cast<CaptureGraph*>(data);
     GstSample* sample = gst_app_sink_pull_sample(sink);

@@ -100,7 +100,6 @@ public:
     void DrawStatus(const std::string& text);
     void OnGraphEvent();
     bool SetCaptureSize(int width, int height);
-    bool SetPreviewPosition(int x, int y, int width, int height);
     // Switches to the sources of the lists; 0 when the video index is outside the list.
     int SelectDevice(int videoIndex, int audioIndex);
     // Lists the sources again and finds the one in use by what it is, not by where it was.

@@ -79,10 +79,6 @@ bool CaptureSession::RestartPreview() {
     return m_graph && m_graph->BuildPreviewGraph() && m_graph->StartPreview();
 }
 
-bool CaptureSession::PausePreview() {
-    return m_graph && m_graph->StopPreview();
-}
-
 void CaptureSession::setFrameSize(int width, int height) {
     m_frameWidth = width;
     m_frameHeight = height;

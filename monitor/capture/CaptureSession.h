@@ -37,7 +37,6 @@ public:
     // --- the operations of the capture side ---
     bool OpenCapture();
     bool RestartPreview();
-    bool PausePreview();
     bool StartRecording(const std::string& fileName) override;
     void StopRecording();
     void ApplySettings();

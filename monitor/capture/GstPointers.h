@@ -41,12 +41,4 @@ using CapsRef = std::unique_ptr<GstCaps, GstCapsUnref>;
 using SampleRef = std::unique_ptr<GstSample, GstSampleUnref>;
 using MessageRef = std::unique_ptr<GstMessage, GstMessageUnref>;
 
-// Takes a new reference to a shared object.
-template <typename T>
-GstRef<T> addRef(T* object) {
-    if (object)
-        gst_object_ref(object);
-    return GstRef<T>(object);
-}
-
 } // namespace gardivo

@@ -83,7 +83,6 @@ public:
     ~DeviceWatch();
     DeviceWatch(const DeviceWatch&) = delete;
     DeviceWatch& operator=(const DeviceWatch&) = delete;
-    bool isWatching() const { return m_started; }
 
 private:
     static GstBusSyncReply onMessage(GstBus* bus, GstMessage* message, gpointer self);

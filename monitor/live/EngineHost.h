@@ -77,8 +77,6 @@ public:
     // False when there is nothing to take it with or nowhere to keep it.
     bool manualSnapshot();
     bool manualCapture();
-    int manualPictures() const { return m_manualPictures; }
-    int manualClips() const { return m_manualClips; }
 
     DetectionEngine* engine() { return m_engine.get(); }
     CaptureSession* capture() { return m_capture.get(); }

@@ -70,10 +70,6 @@ std::optional<double> numberOf(const QVariant& value) {
     }
 }
 
-bool isNumber(const QVariant& value) {
-    return numberOf(value).has_value();
-}
-
 std::optional<int32_t> exactInt32(const QVariant& value) {
     const auto number = numberOf(value);
     if (!number || !std::isfinite(*number) || std::trunc(*number) != *number ||

@@ -66,7 +66,6 @@ inline constexpr BridgeMethod kHistoryRowsMethod{"HistoryRows", 100100};
 int dispidOf(const QString& name);
 
 bool isString(const QVariant& value);
-bool isNumber(const QVariant& value);
 // A number as a double (the tagged non-finite ones included).
 std::optional<double> numberOf(const QVariant& value);
 // An integral number within the 32-bit range (message identifiers).

@@ -36,7 +36,6 @@ public:
     // Ends the engine: a trace is released, watching stops, a clip is finished, the capture
     // side and the engine go, and the thread ends. Safe to call twice.
     void stop();
-    bool isStopped() const { return m_stopped; }
 
 private:
     class Mailbox;

@@ -64,10 +64,6 @@ void TrayIcon::remove() {
     m_icon->hide();
 }
 
-bool TrayIcon::isShown() const {
-    return m_icon->isVisible();
-}
-
 QString TrayIcon::tipFor(int mode) {
     switch (mode) {
     case WatchDog:

@@ -32,7 +32,6 @@ public:
     // Shows the icon with the tip "Tavrin Gardivo"; false when there is no notification area.
     bool add();
     void remove();
-    bool isShown() const;
     static bool isAvailable();
 
     // The tip for a monitoring mode: "Tavrin Gardivo", "Detecting..." or "Tracing...".
