@@ -264,12 +264,6 @@ void CaptureSession::ReportDimension(const std::string& text) {
         m_env.sink->runScript(kControlPanel, scriptCall("DescChange", "dimension", text));
 }
 
-void CaptureSession::ReportRegion() {
-    if (m_env.sink && m_env.sink->windowExists(kControlPanel))
-        m_env.sink->runScript(kControlPanel, scriptCall("DescChange", "region",
-                                                        m_settings.settings().RegionMode ? "yes" : "no"));
-}
-
 bool CaptureSession::SelectDevice(int videoIndex) {
     if (!m_graph || videoIndex < 0 || videoIndex >= static_cast<int>(m_graph->videoNames().size()))
         return false;

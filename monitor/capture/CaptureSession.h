@@ -60,7 +60,6 @@ public:
     void ReportVideoSource(const std::string& name);
     void ReportStandard(const std::string& name);
     void ReportDimension(const std::string& text);
-    void ReportRegion();
 
     // --- devices ---
     // WM_APP_SELECT_DEVICE: switch to source index and start its preview. False for an index

@@ -209,10 +209,9 @@ void EngineHost::handleMessage(uint32_t message, intptr_t wParam, intptr_t lPara
     case WM_APP_SETTINGS_CHANGED:
         // The wizard saved (or cancelled): the record is read again and applied.
         m_setup.settings->load();
-        if (m_capture) {
+        if (m_capture)
             m_capture->ApplySettings();
-            m_capture->ReportRegion();
-        }
+        reportRegion();
         break;
     case WM_APP_REPORT:
         // A report the main page missed, repeated with what holds now.
@@ -246,12 +245,15 @@ void EngineHost::reportInitialStatus() {
     if (m_capture) {
         handleMessage(WM_APP_REPORT, 1, 0);
         handleMessage(WM_APP_REPORT, 2, 0);
-        m_capture->ReportRegion();
-    } else if (m_setup.sink && m_setup.sink->windowExists(kControlPanel)) {
+    }
+    reportRegion();
+}
+
+void EngineHost::reportRegion() {
+    if (m_setup.sink && m_setup.sink->windowExists(kControlPanel))
         m_setup.sink->runScript(
             kControlPanel,
             scriptCall("DescChange", "region", m_setup.settings->settings().RegionMode ? "yes" : "no"));
-    }
 }
 
 void EngineHost::startOrStop(bool fromMenu) {

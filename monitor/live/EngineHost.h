@@ -70,6 +70,8 @@ public:
     // GetInitialStatus of the main page: the video standard, the video source and the region
     // state, as they are now.
     void reportInitialStatus();
+    // Tells the main page whether watching is limited to a region.
+    void reportRegion();
     // The page's Start: starts watching in StandBy (after the start delay), stops otherwise.
     void startOrStop(bool fromMenu);
     // The Tracing Box's SnapShot and Capture: the tracing step is held while the picture

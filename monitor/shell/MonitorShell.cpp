@@ -588,8 +588,7 @@ void MonitorShell::stopFromMenu() {
 void MonitorShell::videoWindowStartUp(SkinWindow&) {
     m_engine->post([](EngineHost& host) {
         host.startUp();
-        if (host.capture())
-            host.capture()->ReportRegion();
+        host.reportRegion();
     });
     m_watcher = std::make_unique<WorkingDirWatcher>(workingDirectory(), *m_sink, m_reporter);
     m_watcher->start();
