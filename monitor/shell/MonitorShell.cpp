@@ -177,9 +177,9 @@ bool MonitorShell::start() {
     if (m_options.listen && !m_endpoint)
         listen();
     m_mainWindow = makeWindow(true);
+    // Said once, for the first page the main window loads.
     connect(m_mainWindow, &SkinWindow::pageLoaded, this, [this](bool ok) {
-        static bool first = true;
-        if (std::exchange(first, false))
+        if (!std::exchange(m_mainPageReported, true))
             emit mainPageLoaded(ok);
     });
     m_mainWindow->show();

@@ -183,6 +183,7 @@ private:
     std::unique_ptr<LocalEndpoint> m_endpoint;
     SkinWindow* m_mainWindow = nullptr;
     QPointer<SkinWindow> m_videoWindow;
+    bool m_mainPageReported = false;
     bool m_videoWindowMade = false;
     std::vector<QPointer<SkinWindow>> m_allWindows;
     bool m_shutDown = false;

@@ -258,8 +258,12 @@ TEST_F(ShellTest, AMissingSkinStillGivesAWindowThatCanBeClosed) {
     options.opener = &opener;
     shell = std::make_unique<MonitorShell>(*settings, reporter, *companions, options);
     QObject::connect(shell.get(), &MonitorShell::ended, [this] { ended = true; });
+    // The end of the first load is said by this shell as well as by the one before it.
+    int loads = 0;
+    QObject::connect(shell.get(), &MonitorShell::mainPageLoaded, [&] { ++loads; });
     shell->start();
     ASSERT_TRUE(waitUntil([&] { return !main().url().isEmpty(); }));
+    EXPECT_TRUE(waitUntil([&] { return loads == 1; }));
     spin(500);
     EXPECT_TRUE(main().isVisible());
     EXPECT_FALSE(main().hasBridge());
