@@ -12,6 +12,7 @@
 #include <QPolygon>
 
 #include <algorithm>
+#include <optional>
 
 namespace gardivo {
 
@@ -23,6 +24,19 @@ QVariantMap result(const QVariant& value = 0) {
 
 QVariantMap failure(BridgeFailure why) {
     return {{QStringLiteral("error"), QString::fromLatin1(failureName(why))}};
+}
+
+// The two arguments of a call that takes a point, fractions dropped; the failure when they are
+// not two numbers.
+std::optional<BridgeFailure> pointArgument(const QVariantList& args, QPoint& point) {
+    if (args.size() != 2)
+        return BridgeFailure::BadParamCount;
+    const auto x = truncatedInt32(args[0]);
+    const auto y = truncatedInt32(args[1]);
+    if (!x || !y)
+        return BridgeFailure::TypeMismatch;
+    point = QPoint(*x, *y);
+    return std::nullopt;
 }
 
 std::string text(const QVariant& value) {
@@ -200,13 +214,10 @@ QVariantMap ExternalObject::WindowShape(const QVariantList& args) {
 }
 
 QVariantMap ExternalObject::EnableMove(const QVariantList& args) {
-    if (args.size() != 2)
-        return failure(BridgeFailure::BadParamCount);
-    const auto x = truncatedInt32(args[0]);
-    const auto y = truncatedInt32(args[1]);
-    if (!x || !y)
-        return failure(BridgeFailure::TypeMismatch);
-    WindowMessageEvent message(WM_APP_ENABLE_MOVE, 0, packPoint(*x, *y));
+    QPoint point;
+    if (const auto bad = pointArgument(args, point))
+        return failure(*bad);
+    WindowMessageEvent message(WM_APP_ENABLE_MOVE, 0, packPoint(point.x(), point.y()));
     shell().windowProc(m_window, message);
     return result();
 }
@@ -285,16 +296,13 @@ QVariantMap ExternalObject::Minimize(const QVariantList& args) {
 }
 
 QVariantMap ExternalObject::MoveTo(const QVariantList& args) {
-    if (args.size() != 2)
-        return failure(BridgeFailure::BadParamCount);
-    const auto x = truncatedInt32(args[0]);
-    const auto y = truncatedInt32(args[1]);
-    if (!x || !y)
-        return failure(BridgeFailure::TypeMismatch);
+    QPoint point;
+    if (const auto bad = pointArgument(args, point))
+        return failure(*bad);
     if (m_window.shapeSize().isEmpty())
-        m_window.move(*x, *y);
+        m_window.move(point);
     else
-        m_window.setGeometry(*x, *y, m_window.shapeSize().width(), m_window.shapeSize().height());
+        m_window.setGeometry(QRect(point, m_window.shapeSize()));
     m_window.update();
     return result();
 }
@@ -370,13 +378,10 @@ QVariantMap ExternalObject::Start(const QVariantList& args) {
 }
 
 QVariantMap ExternalObject::VideoSource(const QVariantList& args) {
-    if (args.size() != 2)
-        return failure(BridgeFailure::BadParamCount);
-    const auto x = truncatedInt32(args[0]);
-    const auto y = truncatedInt32(args[1]);
-    if (!x || !y)
-        return failure(BridgeFailure::TypeMismatch);
-    const QPoint at = m_window.mapToGlobal(QPoint(*x, *y));
+    QPoint point;
+    if (const auto bad = pointArgument(args, point))
+        return failure(*bad);
+    const QPoint at = m_window.mapToGlobal(point);
     // The inputs are the capture side's: asked on the engine thread, shown on this one.
     QPointer<SkinWindow> window(&m_window);
     MonitorShell* owner = &shell();
