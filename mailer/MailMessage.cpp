@@ -1,5 +1,7 @@
 #include "MailMessage.h"
 
+#include "platform/Base64.h"
+
 #include <cstdio>
 #include <fstream>
 
@@ -52,7 +54,7 @@ public:
         for (;;) {
             file.read(reinterpret_cast<char*>(chunk), sizeof chunk);
             const auto got = static_cast<size_t>(file.gcount());
-            body += base64(chunk, got);
+            body += base64Encode(std::string_view(reinterpret_cast<const char*>(chunk), got));
             body += kCrLf;
             if (got != sizeof chunk)
                 break;
@@ -62,33 +64,6 @@ public:
 };
 
 } // namespace
-
-std::string base64(const uint8_t* data, size_t size) {
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((size + 2) / 3 * 4);
-    size_t i = 0;
-    for (; i + 3 <= size; i += 3) {
-        const uint32_t v = uint32_t(data[i]) << 16 | uint32_t(data[i + 1]) << 8 | data[i + 2];
-        out += alphabet[v >> 18];
-        out += alphabet[(v >> 12) & 63];
-        out += alphabet[(v >> 6) & 63];
-        out += alphabet[v & 63];
-    }
-    if (size - i == 1) {
-        const uint32_t v = uint32_t(data[i]) << 16;
-        out += alphabet[v >> 18];
-        out += alphabet[(v >> 12) & 63];
-        out += "==";
-    } else if (size - i == 2) {
-        const uint32_t v = uint32_t(data[i]) << 16 | uint32_t(data[i + 1]) << 8;
-        out += alphabet[v >> 18];
-        out += alphabet[(v >> 12) & 63];
-        out += alphabet[(v >> 6) & 63];
-        out += '=';
-    }
-    return out;
-}
 
 std::string wrapText(std::string_view text, size_t width) {
     std::string out;

@@ -113,8 +113,6 @@ private:
 
 // Wraps text at width as the text/plain writer does.
 std::string wrapText(std::string_view text, size_t width);
-// Base64 of one chunk, padded with '='.
-std::string base64(const uint8_t* data, size_t size);
 // The DATA text made safe to send: a dot that starts a line is doubled.
 std::string dotStuff(std::string_view body);
 
