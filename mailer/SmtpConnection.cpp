@@ -1,13 +1,13 @@
 #include "SmtpConnection.h"
 
 #include "platform/Base64.h"
+#include "platform/TextCase.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
 #include <arpa/inet.h>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -82,10 +82,10 @@ bool replyComplete(const std::string& text) {
     return text.size() - begin < 6 || text[begin + 3] != '-';
 }
 
-std::string upper(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
+// A 4xx reply may pass when tried again; anything else will not.
+SmtpConnection::Failure failureOfCode(int code) {
+    return code >= 400 && code < 500 ? SmtpConnection::Failure::Temporary
+                                     : SmtpConnection::Failure::Permanent;
 }
 
 bool isIpAddress(const std::string& host) {
@@ -253,11 +253,11 @@ void SmtpConnection::fail(std::string text, Failure kind, std::string reason) {
     m_reason = std::move(reason);
 }
 
-// A reply other than the one wanted: 4xx may pass, anything else will not.
+// A reply other than the one wanted.
 void SmtpConnection::failOnCode(int code, const char* text) {
     char message[160];
     std::snprintf(message, sizeof message, "%d:%s", code, text);
-    fail(message, code >= 400 && code < 500 ? Failure::Temporary : Failure::Permanent);
+    fail(message, failureOfCode(code));
 }
 
 bool SmtpConnection::sendText(std::string_view text) {
@@ -337,7 +337,7 @@ bool SmtpConnection::greetExtended() {
             const size_t end = m_reply.find("\r\n", begin + 2);
             const std::string line = m_reply.substr(begin + 2, end - begin - 2);
             if (line.size() > 4)
-                m_extensions.push_back(upper(line.substr(4)));
+                m_extensions.push_back(asciiUpper(line.substr(4)));
             begin = end;
         }
         return true;
@@ -359,8 +359,7 @@ bool SmtpConnection::startTls() {
     const int code = command("STARTTLS\r\n");
     if (code != 220) {
         if (code >= 0)
-            fail("TLS Error!", code >= 400 && code < 500 ? Failure::Temporary : Failure::Permanent,
-                 "the mail server offered STARTTLS and then refused it");
+            fail("TLS Error!", failureOfCode(code), "the mail server offered STARTTLS and then refused it");
         return false;
     }
     std::string why;
@@ -392,7 +391,7 @@ bool SmtpConnection::authenticate() {
     if (code == 235)
         return true;
     if (code >= 0)
-        fail("Authentication Error!", code >= 400 && code < 500 ? Failure::Temporary : Failure::Permanent,
+        fail("Authentication Error!", failureOfCode(code),
              "the mail server refused the user name or password (" + m_reply.substr(0, m_reply.find('\r')) +
                  ")");
     return false;

@@ -21,6 +21,8 @@ TEST(TextCase, LettersMatchInAnyCaseWhateverTheLocale) {
     EXPECT_TRUE(equalsIgnoringCase("Info", "INFO"));
     EXPECT_TRUE(equalsIgnoringCase("skins\\Default", "SKINS\\default"));
     EXPECT_EQ(asciiLower("S-VIDEO In"), "s-video in");
+    // An SMTP server's extensions, however it spells them.
+    EXPECT_EQ(asciiUpper("auth plain login"), "AUTH PLAIN LOGIN");
     std::setlocale(LC_CTYPE, saved.c_str());
     EXPECT_FALSE(equalsIgnoringCase("Info", "Inf0"));
     EXPECT_FALSE(equalsIgnoringCase("Info", "Infos"));
