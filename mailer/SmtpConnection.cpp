@@ -82,6 +82,13 @@ bool replyComplete(const std::string& text) {
     return text.size() - begin < 6 || text[begin + 3] != '-';
 }
 
+// The name this machine greets the server with.
+std::string localHostName() {
+    char host[81] = {};
+    ::gethostname(host, sizeof host - 1);
+    return host;
+}
+
 // A 4xx reply may pass when tried again; anything else will not.
 SmtpConnection::Failure failureOfCode(int code) {
     return code >= 400 && code < 500 ? SmtpConnection::Failure::Temporary
@@ -326,10 +333,9 @@ bool SmtpConnection::offers(std::string_view keyword, std::string_view argument)
 }
 
 bool SmtpConnection::greetExtended() {
-    char host[81] = {};
-    ::gethostname(host, sizeof host - 1);
+    const std::string host = localHostName();
     m_extensions.clear();
-    const int code = command(std::string("EHLO ") + host + "\r\n");
+    const int code = command("EHLO " + host + "\r\n");
     if (code == 250) {
         // Every line after the first names an extension.
         size_t begin = m_reply.find("\r\n");
@@ -349,7 +355,7 @@ bool SmtpConnection::greetExtended() {
         return false;
     }
     // A server that knows no EHLO: the plain greeting, and no extensions.
-    if (command(std::string("HELO ") + host + "\r\n") == 250)
+    if (command("HELO " + host + "\r\n") == 250)
         return true;
     failOnCode(std::atoi(m_reply.substr(0, 3).c_str()), "SMTP server error...");
     return false;
@@ -445,9 +451,7 @@ bool SmtpConnection::Connect() {
         return false;
     }
     if (!m_security.extended) {
-        char host[81] = {};
-        ::gethostname(host, sizeof host - 1);
-        if (!sendText(std::string("HELO ") + host + "\r\n") || !CheckReply(StepOk)) {
+        if (!sendText("HELO " + localHostName() + "\r\n") || !CheckReply(StepOk)) {
             closeSocket();
             return false;
         }
@@ -493,15 +497,11 @@ bool SmtpConnection::SendMessage(MimeMessage& message) {
     for (int kind : {RecipientTo, RecipientCc, RecipientBcc}) {
         for (size_t i = 0; i < message.recipientCount(kind); ++i) {
             const std::string& address = message.recipient(kind, i).address;
-            if (!sendText("RCPT TO: <" + address + ">\r\n"))
+            const int code = command("RCPT TO: <" + address + ">\r\n");
+            if (code < 0)
                 return false;
-            if (!readReply(m_reply)) {
-                fail("Socket Error!", Failure::Temporary, "the mail server did not answer in time");
-                return false;
-            }
             // The direct path goes on past a refused recipient, as it always did; a configured
             // server's refusal is a failure.
-            const int code = std::atoi(m_reply.substr(0, 3).c_str());
             if (m_security.checkRecipients && code != 250 && code != 251) {
                 failOnCode(code, "SMTP server error...");
                 m_reason = "the mail server refused the recipient " + address + " (" +
