@@ -103,10 +103,14 @@ std::vector<std::string> lookupMx(const std::string& domain) {
     return hosts;
 }
 
-std::vector<std::string> deliveryHosts(const std::string& domain, const MxLookup& lookup) {
+bool isIpAddress(const std::string& host) {
     in6_addr address{};
-    if (domain.empty() || ::inet_pton(AF_INET, domain.c_str(), &address) == 1 ||
-        ::inet_pton(AF_INET6, domain.c_str(), &address) == 1)
+    return ::inet_pton(AF_INET, host.c_str(), &address) == 1 ||
+           ::inet_pton(AF_INET6, host.c_str(), &address) == 1;
+}
+
+std::vector<std::string> deliveryHosts(const std::string& domain, const MxLookup& lookup) {
+    if (domain.empty() || isIpAddress(domain))
         return {domain};
     std::vector<std::string> hosts = lookup ? lookup(domain) : std::vector<std::string>{};
     if (std::find(hosts.begin(), hosts.end(), domain) == hosts.end())

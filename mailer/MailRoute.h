@@ -33,6 +33,9 @@ struct MailServer {
 // outside 1..65535 included).
 bool parseServerName(const std::string& text, std::string& host, int& port);
 
+// An IPv4 or IPv6 address written out, rather than a host name.
+bool isIpAddress(const std::string& host);
+
 // The domain's mail exchangers, best first; empty when it has none or they cannot be looked up.
 using MxLookup = std::function<std::vector<std::string>(const std::string& domain)>;
 std::vector<std::string> lookupMx(const std::string& domain);

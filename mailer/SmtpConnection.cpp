@@ -1,5 +1,7 @@
 #include "SmtpConnection.h"
 
+#include "MailRoute.h"
+
 #include "platform/Base64.h"
 #include "platform/TextCase.h"
 
@@ -7,7 +9,6 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -93,12 +94,6 @@ std::string localHostName() {
 SmtpConnection::Failure failureOfCode(int code) {
     return code >= 400 && code < 500 ? SmtpConnection::Failure::Temporary
                                      : SmtpConnection::Failure::Permanent;
-}
-
-bool isIpAddress(const std::string& host) {
-    in6_addr address{};
-    return ::inet_pton(AF_INET, host.c_str(), &address) == 1 ||
-           ::inet_pton(AF_INET6, host.c_str(), &address) == 1;
 }
 
 std::string openSslError() {
