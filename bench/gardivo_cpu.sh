@@ -44,32 +44,7 @@ export TAVRIN_REGISTRY_DIR="$registry_dir" XDG_RUNTIME_DIR="$runtime_dir" HOME="
 export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
 hz=$(getconf CLK_TCK)
 
-# The process and everything below it.
-tree() {
-    local pid=$1 child
-    echo "$pid"
-    for child in $(pgrep -P "$pid" || true); do
-        tree "$child"
-    done
-}
-ticks() {
-    local total=0 pid
-    for pid in $(tree "$1"); do
-        [ -r "/proc/$pid/stat" ] || continue
-        total=$((total + $(awk '{sub(/^.*\) /, ""); print $12 + $13}' "/proc/$pid/stat")))
-    done
-    echo "$total"
-}
-memory() {
-    local rss=0 pss=0 count=0 pid
-    for pid in $(tree "$1"); do
-        [ -r "/proc/$pid/smaps_rollup" ] || continue
-        rss=$((rss + $(awk '/^Rss:/ {print $2}' "/proc/$pid/smaps_rollup")))
-        pss=$((pss + $(awk '/^Pss:/ {print $2}' "/proc/$pid/smaps_rollup")))
-        count=$((count + 1))
-    done
-    awk -v n="$count" -v r="$rss" -v p="$pss" 'BEGIN { printf "%d processes, RSS %.1f MiB, PSS %.1f MiB\n", n, r / 1024, p / 1024 }'
-}
+. bench/process_tree.sh
 # Percent of one core over the measured seconds, after a warm-up.
 measure() {
     local pid=$1 warmup=$2 before after

@@ -73,23 +73,13 @@ export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu}"
 "$program_dir/gardivo" 2>"$program_dir/gardivo.err" &
 gardivo_pid=$!
 
-# gardivo and every process it started (the web engine's), by resident set and proportional
-# set (shared pages counted once across them all).
+. bench/process_tree.sh
+# gardivo and every process it started (the web engine's).
 footprint() {
-    local pids rss=0 pss=0 count=0 pid child
-    pids="$gardivo_pid $(pgrep -d ' ' -P "$gardivo_pid" || true)"
-    for child in $(pgrep -P "$gardivo_pid" || true); do
-        pids="$pids $(pgrep -d ' ' -P "$child" || true)"
-    done
-    for pid in $pids; do
-        [ -r "/proc/$pid/smaps_rollup" ] || continue
-        rss=$((rss + $(awk '/^Rss:/ {print $2}' "/proc/$pid/smaps_rollup")))
-        pss=$((pss + $(awk '/^Pss:/ {print $2}' "/proc/$pid/smaps_rollup")))
-        count=$((count + 1))
-    done
-    awk -v n="$count" -v r="$rss" -v p="$pss" 'BEGIN { printf "%3d processes, RSS %6.1f MiB, PSS %6.1f MiB\n", n, r / 1024, p / 1024 }'
+    local pid
+    memory "$gardivo_pid"
     if [ -n "${FOOTPRINT_DETAIL:-}" ]; then
-        for pid in $pids; do
+        for pid in $(tree "$gardivo_pid"); do
             [ -r "/proc/$pid/smaps_rollup" ] || continue
             awk -v name="$(tr '\0' ' ' <"/proc/$pid/cmdline" | cut -c1-60)" '/^Rss:/ {r = $2} /^Pss:/ {p = $2}
                 END { printf "      RSS %6.1f PSS %6.1f MiB  %s\n", r / 1024, p / 1024, name }' "/proc/$pid/smaps_rollup"
