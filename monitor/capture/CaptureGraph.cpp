@@ -21,10 +21,6 @@ namespace {
 constexpr int kMaxCaptureSide = 4096;
 constexpr int kMaxReconnectDelay_ms = 30000;
 
-GstElement* make(const char* factory, const char* name = nullptr) {
-    return gst_element_factory_make(factory, name);
-}
-
 // Whether an element is the given one or lies inside it.
 bool isWithin(GstObject* object, GstElement* container) {
     for (GstObject* o = object; o; o = GST_OBJECT_PARENT(o))
@@ -185,7 +181,7 @@ bool CaptureGraph::ensureSource() {
         m_env.reporter->report("AddFilter:VideoCaptureFilter", CaptureReporter::Failure::Failed, error);
         return false;
     }
-    GstElement* tee = make("tee", "source-tee");
+    GstElement* tee = makeElement("tee", "source-tee");
     gst_bin_add_many(GST_BIN(m_pipeline.get()), element, tee, nullptr);
     if (!gst_element_link(element, tee)) {
         gst_bin_remove_many(GST_BIN(m_pipeline.get()), element, tee, nullptr);
@@ -204,12 +200,12 @@ GstCaps* CaptureGraph::grabberCaps() const {
 bool CaptureGraph::ensurePreviewBranch() {
     if (!m_previewElements.empty())
         return true;
-    GstElement* queue = make("queue", "preview-queue");
-    GstElement* convert = make("videoconvert", "preview-convert");
-    GstElement* scale = make("videoscale", "preview-scale");
+    GstElement* queue = makeElement("queue", "preview-queue");
+    GstElement* convert = makeElement("videoconvert", "preview-convert");
+    GstElement* scale = makeElement("videoscale", "preview-scale");
     GstElement* sink = m_env.makePreviewSink ? m_env.makePreviewSink() : nullptr;
     if (!sink) {
-        sink = make("fakesink", "preview-sink");
+        sink = makeElement("fakesink", "preview-sink");
         g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
     }
     g_object_set(queue, "leaky", 2, "max-size-buffers", 2, "max-size-bytes", 0, "max-size-time",
@@ -226,12 +222,12 @@ bool CaptureGraph::ensurePreviewBranch() {
 bool CaptureGraph::ensureGrabberBranch() {
     if (m_grabber)
         return m_grabberConnected;
-    GstElement* queue = make("queue", "grabber-queue");
-    GstElement* convert = make("videoconvert", "grabber-convert");
-    GstElement* scale = make("videoscale", "grabber-scale");
-    GstElement* caps = make("capsfilter", "grabber-caps");
-    GstElement* tee = make("tee", "grabber-tee");
-    GstElement* sink = make("appsink", "Grabber");
+    GstElement* queue = makeElement("queue", "grabber-queue");
+    GstElement* convert = makeElement("videoconvert", "grabber-convert");
+    GstElement* scale = makeElement("videoscale", "grabber-scale");
+    GstElement* caps = makeElement("capsfilter", "grabber-caps");
+    GstElement* tee = makeElement("tee", "grabber-tee");
+    GstElement* sink = makeElement("appsink", "Grabber");
     if (!queue || !convert || !scale || !caps || !tee || !sink) {
         m_env.reporter->report("CoCreateInstance:CLSID_SampleGrabber");
         for (GstElement* e : {queue, convert, scale, caps, tee, sink})

@@ -153,7 +153,8 @@ private:
         std::vector<GstElement*> video; // from its queue to its sink
         GstElement* queue = nullptr;
         GstElement* sink = nullptr;
-        GstPad* teePad = nullptr; // the grabber tee's pad it is linked to while recording
+        GstElement* soundInput = nullptr; // where the sound joins: the AVI writer or the multiplexer
+        GstPad* teePad = nullptr;         // the grabber tee's pad it is linked to while recording
         GstElement* audioSource = nullptr;
         std::vector<GstElement*> audio; // from the sound source to the sink's sound pad
         bool avi = true;
@@ -167,6 +168,8 @@ private:
 
     // Takes the source list afresh from the catalogue.
     void enumerateSources();
+    // The clip's file: the one asked for, else the given name in the home directory.
+    std::string clipFile(const char* unnamed) const;
     bool createGraph();
     void destroyPipeline();
     bool ensureSource();

@@ -41,4 +41,9 @@ using CapsRef = std::unique_ptr<GstCaps, GstCapsUnref>;
 using SampleRef = std::unique_ptr<GstSample, GstSampleUnref>;
 using MessageRef = std::unique_ptr<GstMessage, GstMessageUnref>;
 
+// An element of the factory, or null when the factory is not installed.
+inline GstElement* makeElement(const char* factory, const char* name = nullptr) {
+    return gst_element_factory_make(factory, name);
+}
+
 } // namespace gardivo

@@ -12,10 +12,6 @@ namespace gardivo {
 
 namespace {
 
-GstElement* make(const char* factory, const char* name = nullptr) {
-    return gst_element_factory_make(factory, name);
-}
-
 const char* firstFactory(std::initializer_list<const char*> names) {
     for (const char* name : names)
         if (GstElementFactory* f = gst_element_factory_find(name)) {
@@ -27,6 +23,13 @@ const char* firstFactory(std::initializer_list<const char*> names) {
 
 constexpr std::chrono::seconds kClipEndWait{5};
 
+// Two seconds of frames may wait for the encoder; beyond that the oldest go, and count as
+// dropped, rather than holding up the source.
+void makeLeaky(GstElement* queue) {
+    g_object_set(queue, "leaky", 2, "max-size-buffers", 60, "max-size-bytes", 0, "max-size-time",
+                 G_GUINT64_CONSTANT(0), nullptr);
+}
+
 } // namespace
 
 void CaptureGraph::setRecording(int format, bool audio, int timeLimit_s, const std::string& fileName) {
@@ -36,7 +39,7 @@ void CaptureGraph::setRecording(int format, bool audio, int timeLimit_s, const s
     m_fileName = fileName;
 }
 
-// Counts what reaches the clip's writer, and notes the end of each of its streams.
+// Counts the frames that reach the clip's writer.
 static GstPadProbeReturn countWritten(GstPad*, GstPadProbeInfo* info, gpointer data) {
     auto* counter = static_cast<std::atomic<uint64_t>*>(data);
     if (info->type & GST_PAD_PROBE_TYPE_BUFFER)
@@ -44,10 +47,16 @@ static GstPadProbeReturn countWritten(GstPad*, GstPadProbeInfo* info, gpointer d
     return GST_PAD_PROBE_OK;
 }
 
+std::string CaptureGraph::clipFile(const char* unnamed) const {
+    if (!m_fileName.empty())
+        return m_fileName;
+    return joinPath(m_env.settings ? m_env.settings->homeDirectory() : homeDirectory(), unnamed);
+}
+
 bool CaptureGraph::buildAviBranch() {
-    GstElement* queue = make("queue", "record-queue");
-    GstElement* encoder = make("trv2enc", "Tavrin TRV2 Video Codec");
-    GstElement* sink = make("trv2avisink", "record-sink");
+    GstElement* queue = makeElement("queue", "record-queue");
+    GstElement* encoder = makeElement("trv2enc", "Tavrin TRV2 Video Codec");
+    GstElement* sink = makeElement("trv2avisink", "record-sink");
     if (!encoder) {
         // Without the compressor there would be nothing between the grabber and the file.
         m_env.reporter->report("AddFilter:TRV2Codec");
@@ -56,20 +65,14 @@ bool CaptureGraph::buildAviBranch() {
                 gst_object_unref(gst_object_ref_sink(e));
         return false;
     }
-    std::string file = m_fileName;
-    if (file.empty())
-        file = joinPath(m_env.settings ? m_env.settings->homeDirectory() : homeDirectory(), "capture.avi");
-    g_object_set(sink, "location", file.c_str(), nullptr);
-    // Two seconds of frames may wait for the encoder; beyond that the oldest go, and count as
-    // dropped, rather than holding up the source.
-    g_object_set(queue, "leaky", 2, "max-size-buffers", 60, "max-size-bytes", 0, "max-size-time",
-                 G_GUINT64_CONSTANT(0), nullptr);
+    g_object_set(sink, "location", clipFile("capture.avi").c_str(), nullptr);
+    makeLeaky(queue);
     std::vector<GstElement*> chain{queue};
     if (!m_grabberConnected) {
         // No grabber frames to hang on: the clip converts the source's own.
-        GstElement* convert = make("videoconvert");
-        GstElement* scale = make("videoscale");
-        GstElement* caps = make("capsfilter");
+        GstElement* convert = makeElement("videoconvert");
+        GstElement* scale = makeElement("videoscale");
+        GstElement* caps = makeElement("capsfilter");
         CapsRef uyvy(grabberCaps());
         g_object_set(caps, "caps", uyvy.get(), nullptr);
         chain.insert(chain.end(), {convert, scale, caps});
@@ -80,6 +83,7 @@ bool CaptureGraph::buildAviBranch() {
     m_recording->video = chain;
     m_recording->queue = queue;
     m_recording->sink = sink;
+    m_recording->soundInput = sink;
     for (size_t i = 0; i + 1 < chain.size(); ++i)
         if (!gst_element_link(chain[i], chain[i + 1])) {
             m_env.reporter->report("SetOutputFileName");
@@ -104,25 +108,22 @@ bool CaptureGraph::buildMpegBranch() {
                                "no MPEG program stream multiplexer is installed");
         return false;
     }
-    GstElement* queue = make("queue", "record-queue");
-    GstElement* convert = make("videoconvert");
-    GstElement* encoder = make(encoderName, "MPEG Encoder");
-    GstElement* mux = make(muxName, "MPEG Muliplexer");
-    GstElement* sink = make("filesink", "MPEG File Writer");
+    GstElement* queue = makeElement("queue", "record-queue");
+    GstElement* convert = makeElement("videoconvert");
+    GstElement* encoder = makeElement(encoderName, "MPEG Encoder");
+    GstElement* mux = makeElement(muxName, "MPEG Muliplexer");
+    GstElement* sink = makeElement("filesink", "MPEG File Writer");
     if (std::string(encoderName) == "mpeg2enc")
         g_object_set(encoder, "format", m_recordFormat == Mpeg1 ? 0 : 3, nullptr);
-    std::string file = m_fileName;
-    if (file.empty())
-        file = joinPath(m_env.settings ? m_env.settings->homeDirectory() : homeDirectory(), "capture.mpg");
-    g_object_set(sink, "location", file.c_str(), nullptr);
-    g_object_set(queue, "leaky", 2, "max-size-buffers", 60, "max-size-bytes", 0, "max-size-time",
-                 G_GUINT64_CONSTANT(0), nullptr);
+    g_object_set(sink, "location", clipFile("capture.mpg").c_str(), nullptr);
+    makeLeaky(queue);
     const std::vector<GstElement*> chain{queue, convert, encoder, mux, sink};
     for (GstElement* e : chain)
         gst_bin_add(GST_BIN(m_pipeline.get()), e);
     m_recording->video = chain;
     m_recording->queue = queue;
     m_recording->sink = sink;
+    m_recording->soundInput = mux;
     m_recording->avi = false;
     if (!gst_element_link_many(queue, convert, encoder, mux, sink, nullptr)) {
         m_env.reporter->report("Connect:Encoder-Multiplexer");
@@ -144,17 +145,17 @@ bool CaptureGraph::addAudioBranch() {
     }
     std::vector<GstElement*> chain;
     if (ok) {
-        GstElement* queue = make("queue");
-        GstElement* convert = make("audioconvert");
-        GstElement* resample = make("audioresample");
-        GstElement* caps = make("capsfilter");
+        GstElement* queue = makeElement("queue");
+        GstElement* convert = makeElement("audioconvert");
+        GstElement* resample = makeElement("audioresample");
+        GstElement* caps = makeElement("capsfilter");
         GstElement* encoder = nullptr;
         CapsRef pcm(gst_caps_from_string("audio/x-raw,format=S16LE,layout=interleaved,channels=[1,2]"));
         g_object_set(caps, "caps", pcm.get(), nullptr);
         chain = {source, queue, convert, resample, caps};
         if (!m_recording->avi) {
             const char* name = firstFactory({"avenc_mp2", "twolame", "lamemp3enc"});
-            encoder = name ? make(name, "MPEG Audio Encoder") : nullptr;
+            encoder = name ? makeElement(name, "MPEG Audio Encoder") : nullptr;
             if (!encoder) {
                 m_env.reporter->report("AddFilter:MPEG Audio Encoder");
                 ok = false;
@@ -167,8 +168,7 @@ bool CaptureGraph::addAudioBranch() {
         for (size_t i = 0; ok && i + 1 < chain.size(); ++i)
             ok = gst_element_link(chain[i], chain[i + 1]);
         if (ok) {
-            GstElement* target = m_recording->avi ? m_recording->sink : m_recording->video[3];
-            ok = gst_element_link(chain.back(), target);
+            ok = gst_element_link(chain.back(), m_recording->soundInput);
         }
     }
     if (ok) {
@@ -206,7 +206,7 @@ bool CaptureGraph::BuildCaptureGraph() {
         TearDown(false);
         return false;
     }
-    // The frames the writer takes, and the end of each stream it writes.
+    // The frames the writer takes.
     if (GstPad* pad = gst_element_get_static_pad(m_recording->sink, m_recording->avi ? "video" : "sink")) {
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, countWritten, &m_framesWritten, nullptr);
         gst_object_unref(pad);
