@@ -223,8 +223,7 @@ bool CaptureGraph::BuildCaptureGraph() {
         }
         return GST_PAD_PROBE_OK;
     };
-    GstIterator* pads =
-        gst_element_iterate_sink_pads(m_recording->avi ? m_recording->sink : m_recording->video.back());
+    GstIterator* pads = gst_element_iterate_sink_pads(m_recording->sink);
     GValue item = G_VALUE_INIT;
     while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
         GstPad* pad = GST_PAD(g_value_get_object(&item));
