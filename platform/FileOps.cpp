@@ -46,6 +46,23 @@ bool MakeDirectories(const std::string& path) {
     return isDirectory(path);
 }
 
+bool WriteAll(int fd, const void* data, size_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        bytes += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 bool ReplaceFile(const std::string& path, std::string_view contents, std::string* error, mode_t mode) {
     std::string temp = path + ".tmp.XXXXXX";
     const auto fail = [&](const std::string& what) {
@@ -64,18 +81,8 @@ bool ReplaceFile(const std::string& path, std::string_view contents, std::string
     }
     if (::fchmod(fd.get(), mode) != 0)
         return fail("cannot set the mode of " + temp);
-    size_t done = 0;
-    while (done < contents.size()) {
-        const ssize_t n = ::write(fd.get(), contents.data() + done, contents.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = ENOSPC;
-            return fail("cannot write " + temp);
-        }
-        done += static_cast<size_t>(n);
-    }
+    if (!WriteAll(fd.get(), contents.data(), contents.size()))
+        return fail("cannot write " + temp);
     if (::fsync(fd.get()) != 0 || ::close(fd.release()) != 0)
         return fail("cannot flush " + temp);
     if (::rename(temp.c_str(), path.c_str()) != 0)

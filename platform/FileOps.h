@@ -39,6 +39,10 @@ private:
     int m_fd = -1;
 };
 
+// Writes all of the bytes, going on after interruptions and short writes; false (errno set, ENOSPC
+// when the disk took nothing more) when that cannot be done.
+bool WriteAll(int fd, const void* data, size_t size);
+
 // Creates the directory and any missing parents; true when it exists afterwards.
 bool MakeDirectories(const std::string& path);
 

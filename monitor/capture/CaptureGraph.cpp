@@ -3,6 +3,7 @@
 #include "PixelConversionLibrary.h"
 #include "monitor/engine/DetectionEngine.h"
 #include "monitor/messages/WindowMessages.h"
+#include "platform/FileOps.h"
 #include "platform/ProgramDirectory.h"
 
 #include <gst/app/gstappsink.h>
@@ -11,7 +12,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace gardivo {
@@ -414,35 +414,17 @@ bool CaptureGraph::SnapshotToFile(const std::string& path) {
     std::vector<uint8_t> frame;
     if (!GrabFrame(frame) || frame.empty() || !m_env.settings)
         return false;
-    int width = 0, height = 0;
-    {
-        std::lock_guard lock(m_sampleMutex);
-        if (!m_sample)
-            return false;
-        const GstStructure* s = gst_caps_get_structure(gst_sample_get_caps(m_sample.get()), 0);
-        gst_structure_get_int(s, "width", &width);
-        gst_structure_get_int(s, "height", &height);
-    }
-    if (static_cast<size_t>(width) * static_cast<size_t>(height) * 2 != frame.size())
-        return false;
-    const GardivoBitmapInfoHeader header = bitmapHeaderFor(width, height);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    uint8_t fileHeader[54] = {'B', 'M'};
-    const uint32_t fileSize = 54 + header.biSizeImage;
-    std::memcpy(fileHeader + 2, &fileSize, 4);
-    const uint32_t offset = 54;
-    std::memcpy(fileHeader + 10, &offset, 4);
-    std::memcpy(fileHeader + 14, &header, 40);
-    bool ok = ::write(fd, fileHeader, sizeof fileHeader) == static_cast<ssize_t>(sizeof fileHeader);
+    // A frame is handed out only at the asked size.
+    const GardivoBitmapInfoHeader header = bitmapHeaderFor(m_frameWidth, m_frameHeight);
+    const auto headers = bitmapFileHeaders(m_frameWidth, m_frameHeight);
+    std::string file(headers.begin(), headers.end());
+    file.resize(headers.size() + header.biSizeImage);
     // The module is loaded for the snapshot and let go after it.
     PixelConversionLibrary library(m_env.settings->programDirectory());
-    std::vector<uint8_t> pixels(header.biSizeImage);
-    ok = ok && library.convertToRgb(header, pixels.data(), frame.data());
-    ok = ok && ::write(fd, pixels.data(), pixels.size()) == static_cast<ssize_t>(pixels.size());
-    ok = (::close(fd) == 0) && ok;
-    return ok;
+    if (!library.convertToRgb(header, reinterpret_cast<uint8_t*>(file.data() + headers.size()), frame.data()))
+        return false;
+    // Written aside and renamed: whoever looks at the folder sees the whole picture or none.
+    return ReplaceFile(path, file);
 }
 
 int CaptureGraph::SelectDevice(int videoIndex, int audioIndex) {

@@ -8,6 +8,7 @@
 #include "deinterlace/deinterlace.h"
 #include "monitor/messages/MessageSink.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -128,6 +129,10 @@ inline GardivoBitmapInfoHeader bitmapHeaderFor(int width, int height) {
     h.biSizeImage = stride * static_cast<uint32_t>(height);
     return h;
 }
+
+// The file and information headers (54 bytes, little-endian) that begin a bitmap file of a
+// width x height 24-bit bottom-up picture.
+std::array<uint8_t, 54> bitmapFileHeaders(int width, int height);
 
 // The PauseTracing event: reset while the Tracing Box or the capture side works on the picture,
 // set again when it is done. The tracing step skips its turn while it is reset rather than wait:

@@ -26,20 +26,23 @@ void putLe32(uint8_t* p, uint32_t v) {
         p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-bool writeAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
+
+std::array<uint8_t, 54> bitmapFileHeaders(int width, int height) {
+    const uint32_t imageSize = bitmapHeaderFor(width, height).biSizeImage;
+    std::array<uint8_t, 54> headers{};
+    headers[0] = 'B';
+    headers[1] = 'M';
+    putLe32(headers.data() + 2, 14 + 40 + imageSize);
+    putLe32(headers.data() + 10, 54);
+    putLe32(headers.data() + 14, 40);
+    putLe32(headers.data() + 18, static_cast<uint32_t>(width));
+    putLe32(headers.data() + 22, static_cast<uint32_t>(height));
+    putLe16(headers.data() + 26, 1);
+    putLe16(headers.data() + 28, 24);
+    putLe32(headers.data() + 34, imageSize);
+    return headers;
+}
 
 size_t DetectionEngine::currentSlot() const {
     const size_t k = m_conditionCount % 100;
@@ -103,29 +106,18 @@ bool DetectionEngine::WriteEvidenceBitmap(const std::string& path, FrameSlot slo
     if (fd < 0)
         return false;
 
+    // The reference and the alarm picture one above the other: one picture twice as high.
     const auto half = bitmapHeaderFor(m_frameWidth, m_frameHeight);
-    const uint32_t imageSize = half.biSizeImage * 2;
-    uint8_t headers[54] = {};
-    headers[0] = 'B';
-    headers[1] = 'M';
-    putLe32(headers + 2, 14 + 40 + imageSize);
-    putLe32(headers + 10, 54);
-    putLe32(headers + 14, 40);
-    putLe32(headers + 18, static_cast<uint32_t>(m_frameWidth));
-    putLe32(headers + 22, static_cast<uint32_t>(m_frameHeight * 2));
-    putLe16(headers + 26, 1);
-    putLe16(headers + 28, 24);
-    putLe32(headers + 34, imageSize);
-
+    const auto headers = bitmapFileHeaders(m_frameWidth, m_frameHeight * 2);
     m_bitmapBuffer.resize(half.biSizeImage);
-    bool ok = writeAll(fd, headers, sizeof headers);
+    bool ok = WriteAll(fd, headers.data(), headers.size());
     // Rows go bottom-up: the reference fills the lower half, the alarm picture the upper.
     const std::vector<uint8_t>* halves[] = {&m_referenceFrame, &current};
     for (const auto* frame : halves) {
         if (!ok)
             break;
         m_services.converter->convertToRgb(half, m_bitmapBuffer.data(), frame->data());
-        ok = writeAll(fd, m_bitmapBuffer.data(), half.biSizeImage);
+        ok = WriteAll(fd, m_bitmapBuffer.data(), half.biSizeImage);
     }
     ok = (::close(fd) == 0) && ok;
     return ok;

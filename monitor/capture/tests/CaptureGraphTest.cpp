@@ -10,6 +10,7 @@
 #include "monitor/engine/DetectionEngine.h"
 #include "monitor/messages/WindowMessages.h"
 
+#include <array>
 #include <filesystem>
 
 using namespace gardivo;
@@ -361,6 +362,18 @@ TEST_F(CaptureFixture, TheSnapshotIsABitmapOfThePicture) {
     EXPECT_EQ(bmp[0], 'B');
     EXPECT_EQ(bmp[18], 160);
     EXPECT_EQ(bmp[22], 120);
+    // The room the right way up: the sky-blue window top right, the brown floor at the bottom.
+    // Rows are stored bottom-up, each pixel blue, green, red.
+    const auto pixel = [&](int x, int y) {
+        const size_t at = 54 + static_cast<size_t>(119 - y) * 160 * 3 + static_cast<size_t>(x) * 3;
+        return std::array<int, 3>{bmp[at + 2], bmp[at + 1], bmp[at]}; // red, green, blue
+    };
+    const auto window = pixel(110, 30);
+    EXPECT_GT(window[2], 200);
+    EXPECT_GT(window[2], window[0]);
+    const auto floor = pixel(80, 110);
+    EXPECT_GT(floor[0], floor[2]);
+    EXPECT_LT(floor[0], 160);
 }
 
 TEST(TestPattern, TheFigureWalksInStandsAndWalksOut) {
