@@ -1,5 +1,7 @@
 #include "LocalEndpoint.h"
 
+#include "platform/ProgramDirectory.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QLocalServer>
@@ -24,12 +26,28 @@ struct ReplyChannel {
     QLocalSocket* socket = nullptr;
 };
 
+// A directory of this user's alone, made when missing. One that is a link, belongs to someone
+// else or is open to others is not used: whoever controls it could stand in for an endpoint.
+bool privateDirectory(const std::string& dir) {
+    ::mkdir(dir.c_str(), 0700);
+    struct stat st {};
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & 077) == 0;
+}
+
 std::string runtimeDirectory() {
     if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir && ::access(dir, W_OK) == 0)
         return dir;
-    const std::string dir = "/tmp/gardivo-" + std::to_string(::getuid());
-    ::mkdir(dir.c_str(), 0700);
-    return dir;
+    // Without a session's runtime directory: one of our own in the temporary directory, else in
+    // the home directory when that name is taken.
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string shared =
+        std::string(tmp && *tmp ? tmp : "/tmp") + "/gardivo-" + std::to_string(::getuid());
+    if (privateDirectory(shared))
+        return shared;
+    const std::string own = joinPath(homeDirectory(), ".gardivo-run");
+    privateDirectory(own);
+    return own;
 }
 
 QByteArray frame(char kind, uint32_t message, int64_t wParam, int64_t lParam) {

@@ -4,6 +4,7 @@
 #include "monitor/shell/BridgeArguments.h"
 #include "monitor/shell/WindowRegistry.h"
 #include "platform/SkinPaths.h"
+#include "platform/qt/LocalEndpoint.h"
 #include "platform/tests/TempDir.h"
 
 #include <QVariantMap>
@@ -11,7 +12,9 @@
 
 #include <atomic>
 #include <filesystem>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace gardivo;
 using namespace gardivo::testing;
@@ -97,6 +100,43 @@ TEST_F(SkinPathsTest, OnlyPlainDataFilesOfTheEvidenceAreOpened) {
     EXPECT_FALSE(explorableFolder(work.path(), "2026.12.07_10.00.00/error001.bmp"));
     EXPECT_FALSE(explorableFolder(work.path(), "missing"));
     EXPECT_FALSE(explorableFolder("", "x"));
+}
+
+// Without a session runtime directory the endpoints live in a directory of the user's own; a
+// directory of that name that others may write, or that leads elsewhere, is passed over.
+TEST(LocalEndpointPath, OnlyADirectoryOfTheUsersOwnHoldsTheEndpoints) {
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    const QByteArray savedHome = qgetenv("HOME");
+    TempDir tmp, home, elsewhere;
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QByteArray::fromStdString(tmp.path()));
+    qputenv("HOME", QByteArray::fromStdString(home.path()));
+    const std::string shared = tmp.file("gardivo-" + std::to_string(::getuid()));
+    const std::string own = home.file(".gardivo-run");
+
+    // Free: made for the user alone.
+    EXPECT_EQ(LocalEndpoint::pathFor("X"), shared + "/gardivo-X");
+    EXPECT_EQ(fs::status(shared).permissions() & fs::perms::all, fs::perms::owner_all);
+    // Open to others: not used.
+    fs::permissions(shared, fs::perms::all);
+    EXPECT_EQ(LocalEndpoint::pathFor("X"), own + "/gardivo-X");
+    EXPECT_EQ(fs::status(own).permissions() & fs::perms::all, fs::perms::owner_all);
+    // A link to somewhere else: not used either.
+    fs::remove(shared);
+    fs::create_directory_symlink(elsewhere.path(), shared);
+    ::chmod(elsewhere.path().c_str(), 0700);
+    EXPECT_EQ(LocalEndpoint::pathFor("X"), own + "/gardivo-X");
+
+    const auto restore = [](const char* name, const QByteArray& value) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    };
+    restore("XDG_RUNTIME_DIR", savedRuntime);
+    restore("TMPDIR", savedTmp);
+    restore("HOME", savedHome);
 }
 
 TEST(BridgeArguments, NotifyWritesEachArgumentAsTheScriptReadsIt) {
