@@ -127,8 +127,9 @@ bool AviWriter::open(const std::string& path, const AviVideoFormat& video,
     m_path = path;
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (m_fd < 0) {
+        m_errno = errno;
         if (error)
-            *error = path + ": " + std::strerror(errno);
+            *error = path + ": " + std::strerror(m_errno);
         return false;
     }
     // Only a plain file is ever removed again; a name that is a device stays what it is.

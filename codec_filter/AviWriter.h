@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -48,8 +49,10 @@ public:
     // that got no picture at all is removed.
     bool close();
     bool isOpen() const { return m_fd >= 0; }
-    // Why the first write failed, "" while none did.
+    // Why opening or the first write failed, "" while nothing did.
     std::string lastError() const;
+    // That failure was a full disk.
+    bool diskFull() const { return m_errno == ENOSPC; }
 
     uint32_t videoFrames() const { return m_stream[0].chunks; }
     uint64_t audioBytes() const { return m_stream[1].bytes; }

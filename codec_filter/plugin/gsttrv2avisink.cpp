@@ -15,10 +15,8 @@
 #include "MappedBuffer.h"
 #include "codec_filter/AviWriter.h"
 
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -75,7 +73,7 @@ static gboolean gst_trv2_avi_sink_ensure_open(GstTrv2AviSink* self, std::unique_
     std::string error;
     if (!s.writer.open(s.location, *s.video, s.audio, &error)) {
         s.failed = true;
-        if (s.writer.lastError() == std::strerror(ENOSPC))
+        if (s.writer.diskFull())
             GST_ELEMENT_ERROR(
                 self, RESOURCE, NO_SPACE_LEFT,
                 ("Could not open \"%s\" for writing: %s.", s.location.c_str(), s.writer.lastError().c_str()),
@@ -119,7 +117,7 @@ static GstFlowReturn gst_trv2_avi_sink_chain(GstPad* pad, GstObject* parent, Gst
                                         : (!s.audio || s.writer.writeAudio(map.data(), map.size()));
                 if (!ok) {
                     const std::string why = s.writer.lastError();
-                    if (why == std::strerror(ENOSPC))
+                    if (s.writer.diskFull())
                         GST_ELEMENT_ERROR(self, RESOURCE, NO_SPACE_LEFT,
                                           ("Could not write to \"%s\": %s.", s.location.c_str(), why.c_str()),
                                           (NULL));
