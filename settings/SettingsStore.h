@@ -30,6 +30,11 @@ struct ProcAmpRange {
 // Monitoring modes kept by the store while gardivo runs.
 enum DetectionMode { StandBy = 0, WatchDog = 1, Tracing = 2 };
 
+// The mode as the pages and the console name it.
+inline const char* detectionModeName(int mode) {
+    return mode == WatchDog ? "WatchDog" : mode == Tracing ? "Tracing" : "StandBy";
+}
+
 // Owns the settings record of one program and everything derived from where the program lives:
 // the settings file, the log file, the registry root and key.
 class SettingsStore {

@@ -9,13 +9,7 @@
 
 namespace gardivo {
 
-namespace {
-
-const char* modeName(int mode) {
-    return mode == WatchDog ? "WatchDog" : mode == Tracing ? "Tracing" : "StandBy";
-}
-
-} // namespace
+namespace {} // namespace
 
 HeadlessMonitor::HeadlessMonitor(Options options, std::FILE* out)
     : m_options(std::move(options)), m_out(out) {
@@ -82,7 +76,7 @@ bool HeadlessMonitor::start() {
                m_settings->programDirectory().c_str());
     if (m_options.startWatching) {
         m_host->engine()->StartCommand();
-        printf("%8.3f s  start: %s\n", elapsed(), modeName(m_host->engine()->mode()));
+        printf("%8.3f s  start: %s\n", elapsed(), detectionModeName(m_host->engine()->mode()));
     }
     m_lastMode = m_host->engine()->mode();
     m_poll.start(50);
@@ -104,7 +98,7 @@ void HeadlessMonitor::poll() {
     }
     if (engine->mode() != m_lastMode) {
         m_lastMode = engine->mode();
-        printf("%8.3f s  mode %s\n", elapsed(), modeName(m_lastMode));
+        printf("%8.3f s  mode %s\n", elapsed(), detectionModeName(m_lastMode));
     }
 }
 

@@ -27,10 +27,6 @@ namespace gardivo {
 
 namespace {
 
-const char* modeWord(int mode) {
-    return mode == WatchDog ? "WatchDog" : mode == Tracing ? "Tracing" : "StandBy";
-}
-
 std::string lastComponent(const std::string& path) {
     const size_t end = path.find_last_not_of('/');
     if (end == std::string::npos)
@@ -457,7 +453,7 @@ int64_t MonitorShell::windowProc(SkinWindow& window, WindowMessageEvent& message
         if (window.isMainWindow()) {
             const int mode = m_settings.mode();
             m_tray->updateTip(mode);
-            runScriptWhenReady(window, scriptCall("DescChange", "mode", modeWord(mode)));
+            runScriptWhenReady(window, scriptCall("DescChange", "mode", detectionModeName(mode)));
         }
         return 0;
     case WM_APP_REPORT:
