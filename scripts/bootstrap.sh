@@ -11,12 +11,16 @@ packages=(
     # media framework
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    # what real cameras send: H.264 and H.265 (parsers in -bad, decoders in -libav), RTSP in -good
+    gstreamer1.0-plugins-bad gstreamer1.0-libav
     # history database, audio mixer
     libsqlite3-dev libasound2-dev
     # alert mail: TLS with the system's trust store, and the resolver for mail exchangers
     libssl-dev ca-certificates libc6-dev
     # tests
     libgtest-dev libgmock-dev xvfb xauth locales
+    # the cameras the tests start: an RTSP server with an H.264 encoder
+    libgstrtspserver-1.0-dev gstreamer1.0-plugins-ugly
     # benchmarks and their baselines
     libbenchmark-dev libturbojpeg0-dev libyuv-dev
 )

@@ -1,6 +1,7 @@
 #include "CaptureGraph.h"
 
 #include "PixelConversionLibrary.h"
+#include "SourceBin.h"
 #include "monitor/engine/DetectionEngine.h"
 #include "monitor/messages/WindowMessages.h"
 #include "platform/FileOps.h"
@@ -166,6 +167,7 @@ void CaptureGraph::Close() {
         m_env.timers->killTimer(kReconnectTimer);
     }
     m_reconnectPending = false;
+    m_outage = false; // another source, or none: what was said of this one is over
     destroyPipeline();
 }
 
@@ -282,14 +284,30 @@ bool CaptureGraph::StartPreview() {
     if (!m_pipeline)
         return false;
     if (gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        // The reason is on the bus already: the element that failed said it before the change
+        // came back.
+        std::string reason = "it cannot be started";
+        {
+            std::lock_guard lock(m_busMutex);
+            for (const auto& message : m_busMessages)
+                if (GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR) {
+                    GError* error = nullptr;
+                    gst_message_parse_error(message.get(), &error, nullptr);
+                    if (error)
+                        reason = error->message;
+                    g_clear_error(&error);
+                }
+            m_busMessages.clear();
+        }
         gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
-        m_env.reporter->report("Run");
+        sourceFailed(reason);
         return false;
     }
     resumeTracing();
     m_running = Previewing;
     m_lastProgress = std::chrono::steady_clock::now();
     m_samplesAtLastWatch = m_samples;
+    m_samplesAtStart = m_samples;
     if (m_env.timers)
         m_env.timers->setTimer(kSourceWatchTimer, 1000);
     return true;
@@ -508,15 +526,26 @@ void CaptureGraph::OnGraphEvent() {
             break;
         case GST_MESSAGE_EOS:
             // The source came to its end (a video file): a clip under way is closed and the
-            // source is started again.
+            // source is started again. One that ends before its first picture has none to give.
             if (m_running == Capturing)
                 stopRecordingFromGraph();
-            scheduleReconnect();
+            if (m_samples == m_samplesAtStart)
+                sourceFailed("it ended before its first picture");
+            else
+                scheduleReconnect();
             break;
-        case GST_MESSAGE_ELEMENT:
-            if (m_env.onElementMessage && gst_message_get_structure(message.get()))
-                m_env.onElementMessage(gst_message_get_structure(message.get()));
+        case GST_MESSAGE_ELEMENT: {
+            const GstStructure* s = gst_message_get_structure(message.get());
+            if (s && gst_structure_has_name(s, SourceBin::kNoVideoMessage)) {
+                const char* reason = gst_structure_get_string(s, "reason");
+                if (m_running == Capturing)
+                    stopRecordingFromGraph();
+                sourceFailed(reason ? reason : "it gives no video");
+            } else if (s && m_env.onElementMessage) {
+                m_env.onElementMessage(s);
+            }
             break;
+        }
         default:
             break;
         }
@@ -530,9 +559,13 @@ void CaptureGraph::handleError(GstMessage* message) {
     const std::string text = error ? error->message : "";
     const bool diskFull =
         error && error->domain == GST_RESOURCE_ERROR && error->code == GST_RESOURCE_ERROR_NO_SPACE_LEFT;
+    // A format error of the grabber's own elements means no UYVY; one of the source (a camera
+    // that hung up in the middle of a picture) means only that the source failed.
     const bool notNegotiated =
         error && error->domain == GST_STREAM_ERROR &&
-        (error->code == GST_STREAM_ERROR_FORMAT || error->code == GST_STREAM_ERROR_WRONG_TYPE);
+        (error->code == GST_STREAM_ERROR_FORMAT || error->code == GST_STREAM_ERROR_WRONG_TYPE) &&
+        std::any_of(m_grabberElements.begin(), m_grabberElements.end(),
+                    [&](GstElement* e) { return isWithin(GST_MESSAGE_SRC(message), e); });
     const bool fromRecording =
         m_recording && (std::any_of(m_recording->video.begin(), m_recording->video.end(),
                                     [&](GstElement* e) { return isWithin(GST_MESSAGE_SRC(message), e); }) ||
@@ -566,6 +599,21 @@ void CaptureGraph::handleError(GstMessage* message) {
         return;
     }
     // The source failed (a network camera that dropped, a device that broke off): tried again.
+    sourceFailed(text);
+}
+
+void CaptureGraph::sourceFailed(const std::string& reason) {
+    // Said when an outage begins, not at every try: a camera that is away for an hour would
+    // otherwise fill the screen with boxes.
+    if (!m_outage) {
+        m_outage = true;
+        const CaptureSource* source = videoSource();
+        std::string why = reason;
+        while (!why.empty() && (why.back() == '.' || why.back() == ' '))
+            why.pop_back(); // the media framework's texts end in a full stop of their own
+        m_env.reporter->say("The video source \"" + (source ? source->name : std::string()) +
+                            "\" gives no picture: " + why + ". Gardivo tries again by itself.");
+    }
     scheduleReconnect();
 }
 
@@ -607,11 +655,21 @@ void CaptureGraph::OnTimer(int id) {
         if (samples != m_samplesAtLastWatch || m_running == Stopped) {
             m_samplesAtLastWatch = samples;
             m_lastProgress = now;
-            if (samples != 0)
+            if (samples != m_samplesAtStart) {
                 m_reconnectDelay_ms = 1000; // it works again: the next failure is retried soon
+                if (m_outage) {
+                    m_outage = false;
+                    const CaptureSource* source = videoSource();
+                    m_env.reporter->say("The video source \"" + (source ? source->name : std::string()) +
+                                        "\" gives pictures again.");
+                }
+            }
         } else if (now - m_lastProgress > m_env.stallTime && !m_reconnectPending) {
             m_lastProgress = now;
-            scheduleReconnect();
+            sourceFailed(
+                "no picture came for " +
+                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(m_env.stallTime).count()) +
+                " s");
         }
     }
 }

@@ -183,6 +183,8 @@ private:
     void resumeTracing();
     void handleError(GstMessage* message);
     void scheduleReconnect();
+    // The source gives no picture: the user is told once for the outage, and it is tried again.
+    void sourceFailed(const std::string& reason);
     void reconnect();
     void stopRecordingFromGraph();
     std::string freeSpaceDirectory() const;
@@ -240,6 +242,8 @@ private:
 
     bool m_pausedTracing = false;
     bool m_reconnectPending = false;
+    bool m_outage = false;         // the user was told the source gives no picture
+    uint64_t m_samplesAtStart = 0; // pictures seen when the source was last started
     int m_reconnectDelay_ms = 1000;
     bool m_uyvyReported = false;
     uint64_t m_samplesAtLastWatch = 0;

@@ -1,13 +1,16 @@
 #include "CaptureReporter.h"
 
+#include "platform/Credentials.h"
+
 #include <cstdio>
 
 namespace gardivo {
 
 void CaptureReporter::report(const char* label, Failure failure, const std::string& detail) {
     m_lastLabel = label;
-    const std::string line =
-        std::string("gardivo: ") + label + " failed" + (detail.empty() ? "" : ": " + detail);
+    // The reason may quote a source line, and with it a camera's password.
+    const std::string line = withoutCredentials(std::string("gardivo: ") + label + " failed" +
+                                                (detail.empty() ? "" : ": " + detail));
     if (log)
         log(line);
     else
@@ -16,7 +19,7 @@ void CaptureReporter::report(const char* label, Failure failure, const std::stri
 }
 
 void CaptureReporter::say(const std::string& text) {
-    m_reporter.show({text, "", MessageIcon::Warning, MessageButtons::Ok, false});
+    m_reporter.show({withoutCredentials(text), "", MessageIcon::Warning, MessageButtons::Ok, false});
 }
 
 MessageAnswer CaptureReporter::ask(const char* text, const char* caption, MessageButtons buttons) {

@@ -1,5 +1,7 @@
 #include "SourceCatalog.h"
 
+#include "SourceBin.h"
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -23,20 +25,6 @@ std::string deviceString(GstDevice* device, const char* field) {
         gst_structure_free(props);
     }
     return value;
-}
-
-bool isUri(const std::string& description) {
-    return description.find("://") != std::string::npos && description.find('!') == std::string::npos &&
-           description.find(' ') == std::string::npos;
-}
-
-// The description of the elements that make a configured source: a URI is decoded to raw video;
-// a pipeline is taken as written. Either way the pictures come at the pace of their timestamps,
-// so that a video file plays in real time rather than all at once.
-std::string videoBinDescription(const CaptureSource& source) {
-    if (isUri(source.description))
-        return "uridecodebin uri=\"" + source.description + "\" caps=video/x-raw ! identity sync=true";
-    return source.description + " ! identity sync=true";
 }
 
 std::shared_ptr<GstDevice> shareDevice(GstDevice* device) {
@@ -143,23 +131,37 @@ void SourceCatalog::enumerate() {
     for (int number : bad)
         once("line " + std::to_string(number),
              m_sourcesFile + " line " + std::to_string(number) + " is not \"name|pipeline or URI\"");
+    std::set<std::string> names;
+    for (const auto& v : m_video)
+        names.insert(v.name);
     for (const auto& line : lines) {
+        const std::string where =
+            m_sourcesFile + " line " + std::to_string(line.lineNumber) + " (" + line.name + ")";
+        // The menu holds ten, and a name chooses a source: what does not fit is said, not dropped.
+        if (m_video.size() >= kMaxSources) {
+            once("full " + line.name + "|" + line.description,
+                 where + ": there is no room for more than " + std::to_string(kMaxSources) + " sources");
+            continue;
+        }
+        if (names.count(line.name)) {
+            once("twice " + line.name + "|" + line.description,
+                 where + ": the name \"" + line.name + "\" is taken by an earlier source");
+            continue;
+        }
         CaptureSource source;
         source.kind = CaptureSource::Kind::Configured;
         source.name = line.name;
         source.description = line.description;
-        // A pipeline that names elements nobody has is said once and skipped.
+        // A pipeline that names elements nobody has, or gives no video, is said once and skipped.
         std::string error;
         GstElement* probe = createVideoSource(source, error);
         if (!probe) {
-            once(line.name + "|" + line.description, m_sourcesFile + " line " +
-                                                         std::to_string(line.lineNumber) + " (" + line.name +
-                                                         "): " + error);
+            once(line.name + "|" + line.description, where + ": " + error);
             continue;
         }
         gst_object_unref(gst_object_ref_sink(probe));
-        if (m_video.size() < kMaxSources)
-            m_video.push_back(std::move(source));
+        names.insert(source.name);
+        m_video.push_back(std::move(source));
     }
 }
 
@@ -174,38 +176,9 @@ GstElement* SourceCatalog::createVideoSource(const CaptureSource& source, std::s
             error = "the device gives no element";
             return nullptr;
         }
-        // Raw pictures when the camera gives them, else its compressed ones decoded; at the
-        // NTSC rate when it is offered.
-        GstElement* bin = gst_bin_new(nullptr);
-        GError* parseError = nullptr;
-        GstElement* rest = gst_parse_bin_from_description(
-            "capsfilter caps=\"video/x-raw,framerate=30000/1001;video/x-raw;image/jpeg,framerate=30000/1001;"
-            "image/jpeg\" ! decodebin",
-            TRUE, &parseError);
-        if (!rest) {
-            error = parseError ? parseError->message : "cannot make the decoder";
-            g_clear_error(&parseError);
-            gst_object_unref(gst_object_ref_sink(element));
-            gst_object_unref(gst_object_ref_sink(bin));
-            return nullptr;
-        }
-        gst_bin_add_many(GST_BIN(bin), element, rest, nullptr);
-        gst_element_link(element, rest);
-        GstPad* pad = gst_element_get_static_pad(rest, "src");
-        gst_element_add_pad(bin, gst_ghost_pad_new("src", pad));
-        gst_object_unref(pad);
-        return bin;
+        return SourceBin::fromDevice(element, error);
     }
-    GError* parseError = nullptr;
-    GstElement* bin = gst_parse_bin_from_description(videoBinDescription(source).c_str(), TRUE, &parseError);
-    if (parseError) {
-        error = parseError->message;
-        g_clear_error(&parseError);
-        if (bin)
-            gst_object_unref(gst_object_ref_sink(bin));
-        return nullptr;
-    }
-    return bin;
+    return SourceBin::fromDescription(source.description, error);
 }
 
 GstElement* SourceCatalog::createAudioSource(const CaptureSource& source, std::string& error) {

@@ -63,6 +63,17 @@ bool HeadlessMonitor::start() {
     m_host->setVideoRect(0, 0, m_options.width, m_options.height);
     CaptureSession* capture = m_host->capture();
     const CaptureGraph* graph = capture ? capture->graph() : nullptr;
+    if (graph && !m_options.source.empty()) {
+        // A name that is not listed would watch some other camera without a word.
+        const auto names = graph->videoNames();
+        if (std::find(names.begin(), names.end(), m_options.source) == names.end()) {
+            std::fprintf(stderr, "gardivo-monitor: no source is named \"%s\"; the sources are:\n",
+                         m_options.source.c_str());
+            for (const auto& name : names)
+                std::fprintf(stderr, "  %s\n", name.c_str());
+            return false;
+        }
+    }
     if (!graph || !graph->videoSource()) {
         printf("no source could be opened\n");
         return false;
