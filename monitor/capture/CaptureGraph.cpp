@@ -655,7 +655,9 @@ void CaptureGraph::OnTimer(int id) {
         if (samples != m_samplesAtLastWatch || m_running == Stopped) {
             m_samplesAtLastWatch = samples;
             m_lastProgress = now;
-            if (samples != m_samplesAtStart) {
+            // Pictures still on their way when the source failed do not count: only those of
+            // a source started since.
+            if (samples != m_samplesAtStart && !m_reconnectPending) {
                 m_reconnectDelay_ms = 1000; // it works again: the next failure is retried soon
                 if (m_outage) {
                     m_outage = false;

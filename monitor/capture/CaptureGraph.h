@@ -145,6 +145,8 @@ public:
     uint64_t framesDropped() const { return m_framesDropped; }
     // True while the pipeline is being rebuilt after its source failed or stalled.
     bool isReconnecting() const { return m_reconnectPending; }
+    // Pictures the grabber has taken since the graph was made.
+    uint64_t picturesSeen() const { return m_samples; }
     GstElement* pipeline() const { return m_pipeline.get(); }
 
 private:

@@ -111,6 +111,12 @@ void HeadlessMonitor::poll() {
         m_lastMode = engine->mode();
         printf("%8.3f s  mode %s\n", elapsed(), detectionModeName(m_lastMode));
     }
+    // Whoever starts it on a camera wants to know the camera answers.
+    const CaptureGraph* graph = m_host->capture() ? m_host->capture()->graph() : nullptr;
+    if (!m_sawPicture && graph && graph->picturesSeen() > 0) {
+        m_sawPicture = true;
+        printf("%8.3f s  first picture\n", elapsed());
+    }
 }
 
 void HeadlessMonitor::finish() {

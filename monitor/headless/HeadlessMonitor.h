@@ -73,6 +73,7 @@ private:
     uint32_t m_lastConditions = 0;
     int m_lastMode = -1;
     bool m_finished = false;
+    bool m_sawPicture = false;
 };
 
 } // namespace gardivo

@@ -1,25 +1,11 @@
 // gardivo-monitor as a user runs it: the whole chain from the Test Pattern to the evidence
 // bitmap, the clip, the mail and the history row, ended by a signal.
 
+#include "HeadlessTestKit.h"
+
 #include "codec_filter/AviReader.h"
 #include "monitor/capture/tests/PlayedFrames.h"
 #include "monitor/history/HistoryStore.h"
-#include "platform/tests/TempDir.h"
-#include "settings/WatchdogSettings.h"
-
-#include <gtest/gtest.h>
-
-#include <gst/gst.h>
-
-#include <chrono>
-#include <csignal>
-#include <fcntl.h>
-#include <filesystem>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <thread>
-
-extern char** environ;
 
 using namespace gardivo;
 using namespace gardivo::testing;
@@ -27,75 +13,6 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
-
-class HeadlessMonitor : public ::testing::Test {
-protected:
-    void SetUp() override {
-        gst_init(nullptr, nullptr);
-        gst_registry_scan_path(gst_registry_get(), GARDIVO_PROGRAM_DIR);
-        writeText(
-            m_program.file("sources.txt"),
-            "# quick to the point\nQuick|gardivotestsrc still-seconds=1 move-seconds=0.5 rest-seconds=30\n");
-        writeText(m_program.file("email"),
-                  "#!/bin/sh\necho \"email $*\" >> \"$(dirname \"$0\")/calls.txt\"\n");
-        fs::permissions(m_program.file("email"), fs::perms::owner_all);
-        auto s = defaultSettings(ProgramKind::Wizard, m_program.path());
-        setFieldText(s.WorkingDirectory, m_program.file("work"));
-        s.ActionFlags = 1 | 4; // a clip and a mail
-        s.RecordTimeLimit = 2;
-        s.TracingMode = 0;
-        s.StopRule = 0;
-        const auto bytes = s.toBytes();
-        writeBytes(m_program.file("watchdog.cfg"), std::vector<uint8_t>(bytes.begin(), bytes.end()));
-    }
-
-    // Starts the monitor with its output going to a file; returns its process id.
-    pid_t start(std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(),
-                         {GARDIVO_PROGRAM_DIR "/gardivo-monitor", "--program-dir", m_program.path()});
-        std::vector<char*> argv;
-        for (auto& a : arguments)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<std::string> envStrings = {"TAVRIN_REGISTRY_DIR=" + m_registry.path(),
-                                               "HOME=" + m_program.path()};
-        for (char** e = environ; *e; ++e)
-            if (std::string(*e).rfind("TAVRIN_REGISTRY_DIR=", 0) != 0 &&
-                std::string(*e).rfind("HOME=", 0) != 0)
-                envStrings.push_back(*e);
-        std::vector<char*> envp;
-        for (auto& e : envStrings)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, m_program.file("output.txt").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        pid_t pid = 0;
-        EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
-    }
-    std::string output() const { return readText(m_program.file("output.txt")); }
-    bool waitForOutput(const std::string& text, std::chrono::seconds limit) {
-        for (auto t = 0ms; t < limit; t += 100ms) {
-            if (output().find(text) != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(100ms);
-        }
-        return false;
-    }
-    int stop(pid_t pid, int signal = SIGTERM) {
-        ::kill(pid, signal);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return status;
-    }
-
-    TempDir m_program;
-    TempDir m_registry;
-};
 
 TEST_F(HeadlessMonitor, AnAlarmLeavesItsBitmapClipMailAndHistoryRow) {
     const pid_t pid = start({"--start", "--size", "320x240"});
