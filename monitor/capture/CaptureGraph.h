@@ -190,6 +190,9 @@ private:
     void reconnect();
     void stopRecordingFromGraph();
     std::string freeSpaceDirectory() const;
+    // At most 39 MiB free where the clip goes.
+    bool diskIsLow() const;
+    void sayDiskWillBeFull();
     GstCaps* grabberCaps() const;
     static GstBusSyncReply busSyncHandler(GstBus* bus, GstMessage* message, gpointer self);
     static GstFlowReturn onNewSample(GstAppSink* sink, gpointer self);

@@ -6,7 +6,11 @@
 #include "monitor/engine/DetectionEngine.h"
 #include "platform/ProgramDirectory.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace gardivo {
 
@@ -245,12 +249,36 @@ bool CaptureGraph::StartCapture() {
     m_framesWritten = 0;
     m_framesDropped = 0;
     m_diskFullStop = false;
+    // A clip that the disk watch would stop at its first look is not begun: stopping it from
+    // inside its own start would leave the branch torn down under a running clip.
+    if (diskIsLow()) {
+        sayDiskWillBeFull();
+        return false;
+    }
     // The writer first, then each element up to the queue, so that nothing flows into an
-    // element that is not ready; then the branch is hung on the grabber's frames.
-    for (auto it = m_recording->video.rbegin(); it != m_recording->video.rend(); ++it)
-        gst_element_sync_state_with_parent(*it);
-    for (auto it = m_recording->audio.rbegin(); it != m_recording->audio.rend(); ++it)
-        gst_element_sync_state_with_parent(*it);
+    // element that is not ready; then the branch is hung on the grabber's frames. A writer that
+    // cannot open its file refuses here, before any history row or mail could name the clip.
+    const std::string file = clipFile(m_recordFormat == Avi ? "capture.avi" : "capture.mpg");
+    // The AVI writer opens its file with the first picture, too late to refuse the clip; the
+    // file is made here, and the writer takes it over.
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        m_env.reporter->report("Start Capture", CaptureReporter::Failure::Failed,
+                               "cannot write " + file + ": " + std::strerror(errno));
+        return false;
+    }
+    ::close(fd);
+    bool ready = true;
+    for (auto it = m_recording->video.rbegin(); ready && it != m_recording->video.rend(); ++it)
+        ready = gst_element_sync_state_with_parent(*it);
+    for (auto it = m_recording->audio.rbegin(); ready && it != m_recording->audio.rend(); ++it)
+        ready = gst_element_sync_state_with_parent(*it);
+    if (!ready) {
+        m_env.reporter->report("Start Capture", CaptureReporter::Failure::Failed,
+                               "cannot write " +
+                                   clipFile(m_recordFormat == Avi ? "capture.avi" : "capture.mpg"));
+        return false;
+    }
     GstElement* tee = m_grabberConnected ? m_grabberTee : m_mainTee;
     m_recording->teePad = gst_element_request_pad_simple(tee, "src_%u");
     GstPad* queueSink = gst_element_get_static_pad(m_recording->queue, "sink");
@@ -269,11 +297,12 @@ bool CaptureGraph::StartCapture() {
     }
     resumeTracing();
     m_captureStart_ms = m_env.now_ms();
-    DisplayCaptureStatistics(true);
+    // Capturing before the first statistics: should they stop the clip, it is stopped whole.
+    m_running = Capturing;
     if (m_env.timers)
         m_env.timers->setTimer(kCaptureTimer, kCaptureTimerPeriod_ms);
-    m_running = Capturing;
-    return true;
+    DisplayCaptureStatistics(true);
+    return m_running == Capturing;
 }
 
 bool CaptureGraph::StopCapture() {
@@ -373,11 +402,7 @@ void CaptureGraph::DrawStatus(const std::string& text) {
     m_lastStatus = text;
     if (!m_env.freeSpace)
         return;
-    const auto free = m_env.freeSpace(freeSpaceDirectory());
-    if (!free)
-        return;
-    const uint64_t mib = *free / 1048576;
-    if (mib > kDiskLow_MiB) {
+    if (!diskIsLow()) {
         DetectionEngine* engine = m_env.engine ? m_env.engine() : nullptr;
         if (!engine)
             return;
@@ -392,9 +417,20 @@ void CaptureGraph::DrawStatus(const std::string& text) {
         return;
     m_diskFullStop = true;
     stopRecordingFromGraph();
+    sayDiskWillBeFull();
+    m_diskFullStop = false;
+}
+
+bool CaptureGraph::diskIsLow() const {
+    if (!m_env.freeSpace)
+        return false;
+    const auto free = m_env.freeSpace(freeSpaceDirectory());
+    return free && *free / 1048576 <= kDiskLow_MiB;
+}
+
+void CaptureGraph::sayDiskWillBeFull() {
     m_env.reporter->reporter().show(
         {"ERROR_DISK_WILL_BE_FULL", "test", MessageIcon::None, MessageButtons::Ok, false});
-    m_diskFullStop = false;
 }
 
 } // namespace gardivo

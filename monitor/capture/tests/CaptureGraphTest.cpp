@@ -161,6 +161,42 @@ TEST_F(CaptureFixture, TheDiskWatchDrawsAbove39MiBAndStopsOnceAtIt) {
     EXPECT_EQ(count(m_reporter.texts(), "ERROR_DISK_WILL_BE_FULL"), 1u);
 }
 
+TEST_F(CaptureFixture, AClipThatCannotBeWrittenIsRefusedAndThePictureGoesOn) {
+    RecordingOverlayCanvas canvas;
+    DetectionEngine engine(*m_store, canvas);
+    engine.SetVideoRect(0, 0, 160, 120);
+    m_engine = &engine;
+    auto& s = session(kTwoSources);
+    ASSERT_TRUE(s.OpenCapture());
+    std::vector<uint8_t> frame;
+
+    // 39 MiB free: refused before it begins, said once; the next tick finds nothing to stop.
+    m_freeBytes = 39ll << 20;
+    EXPECT_FALSE(s.StartRecording(m_program.file("low.avi")));
+    EXPECT_EQ(m_reporter.texts(), std::vector<std::string>{"ERROR_DISK_WILL_BE_FULL"});
+    EXPECT_FALSE(s.graph()->isCapturing());
+    EXPECT_FALSE(m_timers.isActive(Graph::kCaptureTimer));
+    s.OnTimer(Graph::kCaptureTimer);
+    EXPECT_TRUE(s.graph()->isPreviewing());
+    EXPECT_FALSE(fs::exists(m_program.file("low.avi")));
+    EXPECT_TRUE(waitForFrame(frame));
+
+    // A file that cannot be made: refused, so that no history row or mail names it.
+    m_freeBytes = int64_t(1) << 40;
+    m_reporter.clear();
+    EXPECT_FALSE(s.StartRecording(m_program.file("no-such-folder/clip.avi")));
+    EXPECT_EQ(m_reporter.texts(), std::vector<std::string>{"Operation failed!"});
+    EXPECT_FALSE(s.graph()->isCapturing());
+    EXPECT_TRUE(s.graph()->isPreviewing());
+    EXPECT_TRUE(waitForFrame(frame));
+    // And the next clip is written.
+    const std::string clip = m_program.file("after.avi");
+    ASSERT_TRUE(s.StartRecording(clip));
+    pumpUntil([&] { return s.graph()->framesWritten() >= 5; });
+    s.StopRecording();
+    EXPECT_GE(playedFrames(clip), 5);
+}
+
 TEST_F(CaptureFixture, AFullDiskEndsTheClipAndIsSaid) {
     if (!fs::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
