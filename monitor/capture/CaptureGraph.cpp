@@ -589,6 +589,14 @@ void CaptureGraph::handleError(GstMessage* message) {
     } else if (fromRecording) {
         return;
     }
+    if ((notNegotiated || flowNotNegotiated) && m_samples != m_samplesAtStart) {
+        // The grabber had its pictures, so their format is not what failed: a clip's branch
+        // refused its own (an MPEG encoder and an odd frame rate) and the refusal came back up
+        // the shared tee, stopping the grabber's branch too. The clip is over; the pictures are
+        // started again so that watching goes on.
+        scheduleReconnect();
+        return;
+    }
     // The source gives nothing the grabber can turn into UYVY: said once, and nothing is grabbed.
     if (notNegotiated || flowNotNegotiated) {
         m_grabberConnected = false;

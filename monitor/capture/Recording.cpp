@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <unistd.h>
 
 namespace gardivo {
@@ -22,6 +24,46 @@ const char* firstFactory(std::initializer_list<const char*> names) {
             gst_object_unref(f);
             return name;
         }
+    return nullptr;
+}
+
+// Whether an encoder takes pictures at all: the libav MPEG encoders of some releases (Debian 12's)
+// refuse every frame rate, which would only show once a clip is under way. Tried once a process
+// on a few small pictures.
+bool encoderWorks(const char* name) {
+    static std::mutex mutex;
+    static std::map<std::string, bool> known;
+    std::lock_guard lock(mutex);
+    if (auto it = known.find(name); it != known.end())
+        return it->second;
+    const std::string description = std::string("videotestsrc num-buffers=3 ! video/x-raw,width=64,height=48,"
+                                                "framerate=30/1 ! videoconvert ! ") +
+                                    name + " ! fakesink";
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
+    bool works = false;
+    if (pipeline && !error) {
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+        GstBus* bus = gst_element_get_bus(pipeline);
+        GstMessage* message = gst_bus_timed_pop_filtered(
+            bus, 5 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+        works = message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
+        if (message)
+            gst_message_unref(message);
+        gst_object_unref(bus);
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+    }
+    g_clear_error(&error);
+    if (pipeline)
+        gst_object_unref(pipeline);
+    known[name] = works;
+    return works;
+}
+
+const char* firstWorkingEncoder(std::initializer_list<const char*> names) {
+    for (const char* name : names)
+        if (firstFactory({name}) && encoderWorks(name))
+            return name;
     return nullptr;
 }
 
@@ -97,14 +139,14 @@ bool CaptureGraph::buildAviBranch() {
 }
 
 bool CaptureGraph::buildMpegBranch() {
-    // mjpegtools' encoder first: the libav ones of some releases refuse every frame rate.
-    const char* encoderName = m_recordFormat == Mpeg1 ? firstFactory({"mpeg2enc", "avenc_mpeg1video"})
-                                                      : firstFactory({"mpeg2enc", "avenc_mpeg2video"});
+    // mjpegtools' encoder first; an installed encoder that refuses every picture counts as none.
+    const char* encoderName = m_recordFormat == Mpeg1 ? firstWorkingEncoder({"mpeg2enc", "avenc_mpeg1video"})
+                                                      : firstWorkingEncoder({"mpeg2enc", "avenc_mpeg2video"});
     const char* muxName = m_recordFormat == Mpeg1 ? firstFactory({"mpegpsmux", "avmux_mpeg"})
                                                   : firstFactory({"mpegpsmux", "avmux_dvd"});
     if (!encoderName) {
         m_env.reporter->report("AddFilter:MPEG Encoder", CaptureReporter::Failure::Failed,
-                               "no MPEG video encoder is installed");
+                               "no MPEG video encoder that works is installed");
         return false;
     }
     if (!muxName) {
