@@ -196,7 +196,7 @@ bool CaptureGraph::ensureSource() {
 
 GstCaps* CaptureGraph::grabberCaps() const {
     return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "UYVY", "width", G_TYPE_INT,
-                               m_frameWidth, "height", G_TYPE_INT, m_frameHeight, nullptr);
+                               grabWidth(), "height", G_TYPE_INT, m_frameHeight, nullptr);
 }
 
 bool CaptureGraph::ensurePreviewBranch() {
@@ -366,8 +366,6 @@ bool CaptureGraph::SetCaptureSize(int width, int height) {
     // A size from a page is checked like any input: the grid, the caps and the bitmaps hold it.
     if (width < 1 || height < 1 || width > kMaxCaptureSide || height > kMaxCaptureSide)
         return false;
-    if (width % 2)
-        ++width; // UYVY comes in pairs of pixels
     if (width == m_frameWidth && height == m_frameHeight)
         return true;
     // A clip being written keeps its size to the end.
@@ -415,15 +413,18 @@ bool CaptureGraph::GrabFrame(std::vector<uint8_t>& slot) {
     // of the old size is not handed out, so that no reference of the wrong size is taken.
     const size_t width = static_cast<size_t>(GST_VIDEO_FRAME_WIDTH(&frame));
     const size_t height = static_cast<size_t>(GST_VIDEO_FRAME_HEIGHT(&frame));
-    if (width != static_cast<size_t>(m_frameWidth) || height != static_cast<size_t>(m_frameHeight)) {
+    if (width != static_cast<size_t>(grabWidth()) || height != static_cast<size_t>(m_frameHeight)) {
         gst_video_frame_unmap(&frame);
         return false;
     }
+    // An odd width is grabbed one pixel wider, UYVY coming in pairs; each row handed out has
+    // exactly the asked width, so that the detector's rows line up with the picture's.
+    const size_t rowBytes = static_cast<size_t>(m_frameWidth) * 2;
     const size_t stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
     const auto* data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-    slot.resize(width * height * 2);
+    slot.resize(rowBytes * height);
     for (size_t y = 0; y < height; ++y)
-        std::memcpy(slot.data() + y * width * 2, data + y * stride, width * 2);
+        std::memcpy(slot.data() + y * rowBytes, data + y * stride, rowBytes);
     gst_video_frame_unmap(&frame);
     return true;
 }

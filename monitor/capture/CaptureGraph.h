@@ -130,6 +130,8 @@ public:
     bool isCapturing() const { return m_running == Capturing; }
     bool audioAvailable() const { return !m_audioSources.empty(); }
     int frameWidth() const { return m_frameWidth; }
+    // The width the grabber takes: the asked one, made even, as UYVY comes in pairs of pixels.
+    int grabWidth() const { return m_frameWidth + (m_frameWidth % 2); }
     int frameHeight() const { return m_frameHeight; }
     int selectedVideo() const { return m_selectedVideo; }
     int selectedAudio() const { return m_selectedAudio; }

@@ -61,6 +61,13 @@ bool HeadlessMonitor::start() {
            s.TracingMode, s.StopRule, s.DetectInterval, s.ActionFlags);
     m_host->startUp();
     m_host->setVideoRect(0, 0, m_options.width, m_options.height);
+    if (!m_host->engine()) {
+        // A size the engine refuses leaves no engine to watch with.
+        std::fprintf(stderr,
+                     "gardivo-monitor: a picture of %dx%d cannot be watched (1 to %d pixels a side)\n",
+                     m_options.width, m_options.height, EngineHost::kMaxVideoSide);
+        return false;
+    }
     CaptureSession* capture = m_host->capture();
     const CaptureGraph* graph = capture ? capture->graph() : nullptr;
     if (graph && !m_options.source.empty()) {

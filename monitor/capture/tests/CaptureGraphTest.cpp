@@ -88,6 +88,20 @@ TEST_F(CaptureFixture, PreviewGrabRecordStopAndSwitchFollowTheStateTable) {
     EXPECT_TRUE(m_reporter.messages().empty());
 }
 
+TEST_F(CaptureFixture, AnOddWidthIsHandedOutRowForRowWithoutShear) {
+    m_width = 161;
+    auto& s = session("Bars|videotestsrc is-live=true pattern=smpte\n");
+    ASSERT_TRUE(s.OpenCapture());
+    std::vector<uint8_t> frame;
+    ASSERT_TRUE(waitForFrame(frame));
+    ASSERT_EQ(frame.size(), 161u * 120 * 2);
+    // The colour bars are the same in every row of their part of the picture; rows taken with
+    // the wrong length would slide a little further each row.
+    const size_t row = 161 * 2;
+    for (size_t y : {10, 40, 70})
+        EXPECT_TRUE(std::equal(frame.begin(), frame.begin() + row, frame.begin() + y * row)) << "row " << y;
+}
+
 TEST_F(CaptureFixture, ATimeLimitEndsTheClipAtTheFirstTickPastIt) {
     m_fakeNow = true;
     m_now_ms = 1000;

@@ -69,6 +69,11 @@ TEST_F(HeadlessMonitor, ItListsItsSourcesAndRefusesUnknownOptions) {
     ::waitpid(wrong, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
     EXPECT_NE(output().find("usage:"), std::string::npos);
+    // A size the engine cannot watch ends the run with a reason, not a crash.
+    const pid_t huge = start({"--size", "5000x480", "--start", "--seconds", "3"});
+    ::waitpid(huge, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << output();
+    EXPECT_NE(output().find("a picture of 5000x480 cannot be watched"), std::string::npos) << output();
 }
 
 } // namespace
