@@ -505,6 +505,39 @@ TEST_F(CaptureFixture, TheSnapshotIsABitmapOfThePicture) {
     EXPECT_LT(floor[0], 160);
 }
 
+TEST(TestPattern, EachWalkIsOneMotionMessage) {
+    loadOurPlugins();
+    // A slow walk: the figure keeps its place for several pictures on its way in and out.
+    GError* error = nullptr;
+    GstElement* pipeline =
+        gst_parse_launch("gardivotestsrc num-buffers=150 still-seconds=0.5 "
+                         "move-seconds=1.5 rest-seconds=0.5 ! video/x-raw,width=64,height=48,"
+                         "framerate=30/1 ! fakesink sync=false",
+                         &error);
+    ASSERT_TRUE(pipeline && !error);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    int walks = 0;
+    for (;;) {
+        GstMessage* m = gst_bus_timed_pop_filtered(
+            bus, 10 * GST_SECOND,
+            static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_ELEMENT));
+        if (!m)
+            break;
+        const bool end = GST_MESSAGE_TYPE(m) != GST_MESSAGE_ELEMENT;
+        if (!end && gst_structure_has_name(gst_message_get_structure(m), "gardivo-motion"))
+            ++walks;
+        gst_message_unref(m);
+        if (end)
+            break;
+    }
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    // Five seconds: in at 0.5 s, out at 2.5 s, in again at 4.5 s.
+    EXPECT_EQ(walks, 3);
+}
+
 TEST(TestPattern, TheFigureWalksInStandsAndWalksOut) {
     TestPatternScene scene(640, 480, {2.0, 1.0, 3.0, true});
     EXPECT_FALSE(scene.figureLeft(1.9));

@@ -101,8 +101,18 @@ std::optional<int> TestPatternScene::figureLeft(double seconds) const {
 }
 
 bool TestPatternScene::moving(double seconds) const {
-    // Compared with a moment before, so that the first picture with a change is the moving one.
-    return figureLeft(seconds) != figureLeft(seconds - 0.02);
+    // By the phase of the walk, not by the figure's place from one picture to the next: a slow
+    // walk keeps its place for a picture or two, and each of those would start a walk anew.
+    double t = seconds;
+    if (m_timing.loop && cycle() > 0)
+        t = std::fmod(seconds, cycle());
+    // Without a walk the figure is there at once: the first pictures with it count as the move.
+    const double walk = std::max(m_timing.moveSeconds, 0.02);
+    const double in = m_timing.stillSeconds;
+    const double out = in + m_timing.moveSeconds + m_timing.restSeconds;
+    const bool walkingIn = t >= in && t < in + walk;
+    const bool walkingOut = m_timing.loop && t >= out && t < out + walk;
+    return walkingIn || walkingOut;
 }
 
 double TestPatternScene::nextMotion(double seconds) const {
