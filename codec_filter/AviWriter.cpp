@@ -285,7 +285,20 @@ bool AviWriter::updateHeaders(bool sizes) {
         putAt(m_stream[1].strhLengthAt + 4, &m_stream[1].largest, 4);
     }
     putAt(m_dmlhAt, &m_stream[0].chunks, 4);
+    // The rate, as it was given or as it was measured since.
+    const uint32_t perFrame_us =
+        static_cast<uint32_t>(uint64_t(1000000) * m_video.rateDenominator / m_video.rateNumerator);
+    putAt(m_avihFramesAt - 16, &perFrame_us, 4);
+    putAt(m_stream[0].strhLengthAt - 12, &m_video.rateDenominator, 4);
+    putAt(m_stream[0].strhLengthAt - 8, &m_video.rateNumerator, 4);
     return !m_failed;
+}
+
+void AviWriter::setFrameRate(uint32_t numerator, uint32_t denominator) {
+    if (numerator == 0 || denominator == 0)
+        return;
+    m_video.rateNumerator = numerator;
+    m_video.rateDenominator = denominator;
 }
 
 bool AviWriter::writeStandardIndex(int stream, const Riff& riff, uint64_t& at, uint32_t& size) {

@@ -45,6 +45,9 @@ public:
               const std::optional<AviAudioFormat>& audio, std::string* error = nullptr);
     bool writeVideoFrame(const uint8_t* data, size_t size, bool keyFrame = true);
     bool writeAudio(const uint8_t* data, size_t size);
+    // The frame rate, when it is only known once the frames were seen (a camera that states none):
+    // it goes into the headers written at close.
+    void setFrameRate(uint32_t numerator, uint32_t denominator);
     // Writes the indexes and the final headers. False when anything could not be written. A file
     // that got no picture at all is removed.
     bool close();

@@ -46,6 +46,11 @@ struct SinkState {
     bool videoEos = false;
     bool audioEos = false;
     bool failed = false;
+    // The pictures' timing, for a stream that states no rate.
+    bool rateFromTimestamps = false;
+    uint64_t timedFrames = 0;
+    GstClockTime firstPts = 0;
+    GstClockTime lastPts = 0;
 };
 
 struct _GstTrv2AviSink {
@@ -92,6 +97,14 @@ static gboolean gst_trv2_avi_sink_ensure_open(GstTrv2AviSink* self, std::unique_
 
 static void gst_trv2_avi_sink_finish(GstTrv2AviSink* self) {
     SinkState& s = *self->state;
+    // A source that states no rate (an HTTP camera) gets the one its pictures came at, so that
+    // the clip plays as fast as it happened rather than at a rate guessed at the start.
+    if (s.rateFromTimestamps && s.timedFrames >= 2 && s.lastPts > s.firstPts) {
+        const uint64_t milliFps =
+            gst_util_uint64_scale_round(s.timedFrames - 1, 1000 * GST_SECOND, s.lastPts - s.firstPts);
+        if (milliFps > 0 && milliFps <= 1000u * 1000u)
+            s.writer.setFrameRate(static_cast<uint32_t>(milliFps), 1000);
+    }
     if (s.writer.isOpen() && !s.writer.close())
         GST_ELEMENT_WARNING(self, RESOURCE, WRITE, ("Could not finish \"%s\".", s.location.c_str()), (NULL));
 }
@@ -113,6 +126,12 @@ static GstFlowReturn gst_trv2_avi_sink_chain(GstPad* pad, GstObject* parent, Gst
             const gardivo::MappedBuffer map(buffer, GST_MAP_READ);
             if (map) {
                 const bool key = !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
+                if (isVideo && GST_BUFFER_PTS_IS_VALID(buffer)) {
+                    if (s.timedFrames == 0)
+                        s.firstPts = GST_BUFFER_PTS(buffer);
+                    s.lastPts = GST_BUFFER_PTS(buffer);
+                    ++s.timedFrames;
+                }
                 const bool ok = isVideo ? s.writer.writeVideoFrame(map.data(), map.size(), key)
                                         : (!s.audio || s.writer.writeAudio(map.data(), map.size()));
                 if (!ok) {
@@ -155,6 +174,7 @@ static gboolean gst_trv2_avi_sink_event(GstPad* pad, GstObject* parent, GstEvent
                 f.rateNumerator = static_cast<uint32_t>(num);
                 f.rateDenominator = static_cast<uint32_t>(den);
             }
+            s.rateFromTimestamps = num <= 0 || den <= 0;
             f.format = gardivo::trv2BitmapInfo(f.width, f.height, quality);
             s.video = f;
         } else {
@@ -207,6 +227,8 @@ static GstStateChangeReturn gst_trv2_avi_sink_change_state(GstElement* element, 
         s.video.reset();
         s.audio.reset();
         s.pendingAudio.clear();
+        s.rateFromTimestamps = false;
+        s.timedFrames = 0;
     }
     const GstStateChangeReturn ret =
         GST_ELEMENT_CLASS(gst_trv2_avi_sink_parent_class)->change_state(element, transition);

@@ -102,6 +102,24 @@ TEST_F(CaptureFixture, AnOddWidthIsHandedOutRowForRowWithoutShear) {
         EXPECT_TRUE(std::equal(frame.begin(), frame.begin() + row, frame.begin() + y * row)) << "row " << y;
 }
 
+TEST_F(CaptureFixture, AClipOfASourceWithoutARateGetsTheRateItsPicturesCameAt) {
+    // An HTTP camera's pictures come one by one with no rate stated: 15 a second here.
+    auto& s = session("Camera|videotestsrc is-live=true ! video/x-raw,framerate=15/1 ! jpegenc ! "
+                      "multipartmux ! multipartdemux ! jpegdec\n");
+    ASSERT_TRUE(s.OpenCapture());
+    std::vector<uint8_t> frame;
+    ASSERT_TRUE(waitForFrame(frame));
+    const std::string clip = m_program.file("rate.avi");
+    ASSERT_TRUE(s.StartRecording(clip));
+    pumpUntil([&] { return s.graph()->framesWritten() >= 20; });
+    s.StopRecording();
+    const auto info = readTrv2StreamInfo(clip);
+    ASSERT_TRUE(info);
+    ASSERT_GT(info->rateDenominator, 0u);
+    const double rate = double(info->rateNumerator) / info->rateDenominator;
+    EXPECT_NEAR(rate, 15.0, 0.5);
+}
+
 TEST_F(CaptureFixture, ATimeLimitEndsTheClipAtTheFirstTickPastIt) {
     m_fakeNow = true;
     m_now_ms = 1000;
