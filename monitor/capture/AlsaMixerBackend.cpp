@@ -58,7 +58,8 @@ public:
         std::vector<Line> lines;
         for (snd_mixer_elem_t* e = first(); e; e = snd_mixer_elem_next(e))
             if (snd_mixer_selem_is_active(e) && snd_mixer_selem_has_playback_volume(e))
-                lines.push_back({snd_mixer_selem_get_name(e), channelsOf(e, false)});
+                lines.push_back({snd_mixer_selem_get_name(e), channelsOf(e, false),
+                                 static_cast<int>(snd_mixer_selem_get_index(e))});
         return lines;
     }
 
@@ -67,7 +68,8 @@ public:
         for (snd_mixer_elem_t* e = first(); e; e = snd_mixer_elem_next(e))
             if (snd_mixer_selem_is_active(e) &&
                 (snd_mixer_selem_has_capture_volume(e) || snd_mixer_selem_has_capture_switch(e)))
-                lines.push_back({snd_mixer_selem_get_name(e), channelsOf(e, true)});
+                lines.push_back({snd_mixer_selem_get_name(e), channelsOf(e, true),
+                                 static_cast<int>(snd_mixer_selem_get_index(e))});
         return lines;
     }
 
@@ -106,7 +108,7 @@ public:
         return mux;
     }
 
-    bool volume(const std::string& line, bool capture, int channel, uint32_t& level) override {
+    bool volume(const Line& line, bool capture, int channel, uint32_t& level) override {
         snd_mixer_elem_t* e = find(line);
         if (!e)
             return false;
@@ -123,7 +125,7 @@ public:
         return true;
     }
 
-    bool setVolume(const std::string& line, bool capture, int channel, uint32_t level) override {
+    bool setVolume(const Line& line, bool capture, int channel, uint32_t level) override {
         snd_mixer_elem_t* e = find(line);
         if (!e)
             return false;
@@ -137,7 +139,7 @@ public:
                         : snd_mixer_selem_set_playback_volume(e, channelId(channel), value)) >= 0;
     }
 
-    bool muted(const std::string& line, bool& mute) override {
+    bool muted(const Line& line, bool& mute) override {
         snd_mixer_elem_t* e = find(line);
         if (!e || !snd_mixer_selem_has_playback_switch(e))
             return false;
@@ -181,12 +183,15 @@ public:
 
 private:
     snd_mixer_elem_t* first() { return m_mixer ? snd_mixer_first_elem(m_mixer) : nullptr; }
-    snd_mixer_elem_t* find(const std::string& name) {
+    // By name and index: a card may have several lines of one name.
+    snd_mixer_elem_t* find(const std::string& name, int index = 0) {
         for (snd_mixer_elem_t* e = first(); e; e = snd_mixer_elem_next(e))
-            if (name == snd_mixer_selem_get_name(e))
+            if (name == snd_mixer_selem_get_name(e) &&
+                static_cast<int>(snd_mixer_selem_get_index(e)) == index)
                 return e;
         return nullptr;
     }
+    snd_mixer_elem_t* find(const Line& line) { return find(line.name, line.index); }
 
     snd_mixer_t* m_mixer = nullptr;
     snd_mixer_elem_t* m_enum = nullptr;

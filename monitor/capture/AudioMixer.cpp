@@ -22,13 +22,27 @@ bool MixerController::Init() {
         if (!m_multiplexer)
             return true;
         m_itemNames = m_multiplexer->items;
+        // Each line finds its item by name; of several lines of one name ('Capture',0 and
+        // 'Capture',1), the n-th finds the n-th item of that name.
         for (size_t k = 0; k < m_captureLines.size(); ++k) {
+            const std::string& name = m_captureLines[k].name;
+            const auto earlier =
+                std::count_if(m_captureLines.begin(), m_captureLines.begin() + static_cast<long>(k),
+                              [&](const MixerBackend::Line& l) { return l.name == name; });
             int item = static_cast<int>(k);
+            int first = -1;
+            long seen = 0;
             for (size_t i = 0; i < m_itemNames.size(); ++i)
-                if (m_itemNames[i] == m_captureLines[k].name) {
-                    item = static_cast<int>(i);
-                    break;
+                if (m_itemNames[i] == name) {
+                    if (first < 0)
+                        first = static_cast<int>(i);
+                    if (seen++ == earlier) {
+                        first = static_cast<int>(i);
+                        break;
+                    }
                 }
+            if (first >= 0)
+                item = first;
             m_sourceToItem.push_back(item);
         }
     }
@@ -40,19 +54,18 @@ bool MixerController::Init() {
 
 bool MixerController::readLevel(const MixerBackend::Line& line, bool capture, uint32_t& level) {
     const int channel = line.channels > 1 && m_balance > 0 ? 1 : 0;
-    return m_backend->volume(line.name, capture, channel, level);
+    return m_backend->volume(line, capture, channel, level);
 }
 
 bool MixerController::writeLevel(const MixerBackend::Line& line, bool capture, uint32_t level) {
     if (line.channels <= 1)
-        return m_backend->setVolume(line.name, capture, 0, level);
+        return m_backend->setVolume(line, capture, 0, level);
     uint32_t first = level, second = level;
     if (m_balance <= 0)
         second = static_cast<uint32_t>(level * (m_balance + 1));
     else
         first = static_cast<uint32_t>(level * (1 - m_balance));
-    return m_backend->setVolume(line.name, capture, 0, first) &&
-           m_backend->setVolume(line.name, capture, 1, second);
+    return m_backend->setVolume(line, capture, 0, first) && m_backend->setVolume(line, capture, 1, second);
 }
 
 bool MixerController::SelectPlaybackSource(int index) {
@@ -61,7 +74,7 @@ bool MixerController::SelectPlaybackSource(int index) {
     const auto& line = m_playbackLines[static_cast<size_t>(index)];
     uint32_t level = 0;
     bool mute = false;
-    if (!readLevel(line, false, level) || !m_backend->muted(line.name, mute))
+    if (!readLevel(line, false, level) || !m_backend->muted(line, mute))
         return false;
     m_playbackIndex = index;
     m_playbackVolume = level;

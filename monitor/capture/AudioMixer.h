@@ -14,9 +14,12 @@ namespace gardivo {
 
 class MixerBackend {
 public:
+    // A line is its name and its index among the lines of that name ('Capture',0 and
+    // 'Capture',1 are two lines).
     struct Line {
         std::string name;
         int channels = 1;
+        int index = 0;
     };
     struct Multiplexer {
         std::vector<std::string> items;
@@ -34,9 +37,9 @@ public:
     virtual std::optional<Line> masterLine() = 0;
     virtual std::optional<Multiplexer> captureMultiplexer() = 0;
     // Levels are 0..65535 whatever the card's own range.
-    virtual bool volume(const std::string& line, bool capture, int channel, uint32_t& level) = 0;
-    virtual bool setVolume(const std::string& line, bool capture, int channel, uint32_t level) = 0;
-    virtual bool muted(const std::string& line, bool& mute) = 0;
+    virtual bool volume(const Line& line, bool capture, int channel, uint32_t& level) = 0;
+    virtual bool setVolume(const Line& line, bool capture, int channel, uint32_t level) = 0;
+    virtual bool muted(const Line& line, bool& mute) = 0;
     virtual bool itemSelected(int item, bool& selected) = 0;
     virtual bool selectItem(int item, bool selected) = 0;
 };

@@ -132,7 +132,9 @@ bool CaptureSession::Snapshot(const std::string& path) {
 
 void CaptureSession::ApplySettings() {
     const WatchdogSettings& s = m_settings.settings();
-    if (m_mixer) {
+    // The sound card is the user's: its recording input and level are set only while the clips
+    // are to have sound, and then only the lines the settings name.
+    if (m_mixer && s.RecordAudio == 1) {
         m_mixer->SelectPlaybackSource(s.MixerIndexB);
         m_mixer->SelectRecordingSource(s.MixerIndexA);
     }

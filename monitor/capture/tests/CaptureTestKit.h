@@ -51,7 +51,8 @@ protected:
     // A sources file, then a session over it (no camera, no sound card).
     CaptureSession& session(
         const std::string& sources,
-        CaptureSession::DeviceOpener opener = [](const std::string&) { return nullptr; }) {
+        CaptureSession::DeviceOpener opener = [](const std::string&) { return nullptr; },
+        std::unique_ptr<MixerBackend> mixer = nullptr) {
         writeText(m_program.file("sources.txt"), sources);
         CaptureGraph::Environment env;
         env.reporter = &m_captureReporter;
@@ -69,7 +70,8 @@ protected:
             env.now_ms = [this] { return m_now_ms; };
         env.engine = [this] { return m_engine; };
         env.stallTime = m_stallTime;
-        m_session = std::make_unique<CaptureSession>(env, m_program.file("sources.txt"), opener, nullptr);
+        m_session =
+            std::make_unique<CaptureSession>(env, m_program.file("sources.txt"), opener, std::move(mixer));
         m_session->setFrameSize(m_width, m_height);
         return *m_session;
     }

@@ -229,16 +229,19 @@ public:
     std::vector<Line> captureLines() override { return capture; }
     std::optional<Line> masterLine() override { return Line{"Master", 2}; }
     std::optional<Multiplexer> captureMultiplexer() override { return mux; }
-    bool volume(const std::string& line, bool capture, int channel, uint32_t& level) override {
-        level = levels[line] + (capture ? 1 : 0) + static_cast<uint32_t>(channel) * 10;
+    static std::string nameOf(const Line& line) {
+        return line.index == 0 ? line.name : line.name + "," + std::to_string(line.index);
+    }
+    bool volume(const Line& line, bool capture, int channel, uint32_t& level) override {
+        level = levels[nameOf(line)] + (capture ? 1 : 0) + static_cast<uint32_t>(channel) * 10;
         return true;
     }
-    bool setVolume(const std::string& line, bool capture, int channel, uint32_t level) override {
-        log.push_back((capture ? "capture " : "playback ") + line + " " + std::to_string(channel) + " = " +
-                      std::to_string(level));
+    bool setVolume(const Line& line, bool capture, int channel, uint32_t level) override {
+        log.push_back((capture ? "capture " : "playback ") + nameOf(line) + " " + std::to_string(channel) +
+                      " = " + std::to_string(level));
         return true;
     }
-    bool muted(const std::string&, bool& mute) override {
+    bool muted(const Line&, bool& mute) override {
         mute = false;
         return true;
     }
@@ -284,6 +287,56 @@ TEST(Mixer, TheRecordingLineIsChosenAtThePlaybackLevel) {
     EXPECT_EQ(c.playbackVolume(), 20010u);
     ASSERT_TRUE(c.SelectRecordingSource(2));
     EXPECT_EQ(mixer.log, (std::vector<std::string>{"capture CD 0 = 10005", "capture CD 1 = 20010"}));
+}
+
+TEST(Mixer, LinesOfOneNameAreToldApartByTheirIndex) {
+    // Cards with two recording inputs often call both 'Capture' (0 and 1), each with a switch.
+    auto backend = std::make_unique<FakeMixer>();
+    FakeMixer& mixer = *backend;
+    mixer.capture = {{"Capture", 2, 0}, {"Capture", 2, 1}};
+    mixer.mux = MixerBackend::Multiplexer{{"Capture", "Capture"}, false};
+    mixer.items = {false, false};
+    mixer.levels["Capture,1"] = 30000;
+    MixerController c(std::move(backend));
+    ASSERT_TRUE(c.Init());
+    EXPECT_EQ(c.sourceToItem(), (std::vector<int>{0, 1}));
+    ASSERT_TRUE(c.SelectPlaybackSource(2)); // Line, at 40000
+    ASSERT_TRUE(c.SelectRecordingSource(1));
+    EXPECT_EQ(c.recordingVolume(), 40000u);
+    EXPECT_EQ(mixer.log,
+              (std::vector<std::string>{"capture Capture,1 0 = 40000", "capture Capture,1 1 = 40000"}));
+    EXPECT_EQ(mixer.items, (std::vector<bool>{false, true}));
+}
+
+TEST(Mixer, WithoutAChosenPlaybackLineTheRecordingLevelIsLeftAlone) {
+    auto backend = std::make_unique<FakeMixer>();
+    FakeMixer& mixer = *backend;
+    MixerController c(std::move(backend));
+    ASSERT_TRUE(c.Init());
+    EXPECT_FALSE(c.SelectPlaybackSource(9));
+    ASSERT_TRUE(c.SelectRecordingSource(1));
+    EXPECT_TRUE(mixer.log.empty()) << ::testing::PrintToString(mixer.log);
+    EXPECT_EQ(c.recordingVolume(), 40001u); // as the card has it
+}
+
+TEST_F(CaptureFixture, TheSoundCardIsLeftAloneUnlessClipsAreToHaveSound) {
+    auto backend = std::make_unique<FakeMixer>();
+    FakeMixer& mixer = *backend;
+    const auto itemsBefore = mixer.items;
+    m_store->settings().RecordAudio = 0;
+    m_store->settings().MixerIndexA = 1;
+    m_store->settings().MixerIndexB = 2;
+    auto& s = session(
+        "Still|videotestsrc is-live=true\n", [](const std::string&) { return nullptr; }, std::move(backend));
+    ASSERT_TRUE(s.OpenCapture());
+    s.ApplySettings(); // as after the wizard's OK or Cancel
+    EXPECT_TRUE(mixer.log.empty()) << ::testing::PrintToString(mixer.log);
+    EXPECT_EQ(mixer.items, itemsBefore);
+    // With sound in the clips, the named lines are set.
+    m_store->settings().RecordAudio = 1;
+    s.ApplySettings();
+    EXPECT_EQ(mixer.log, (std::vector<std::string>{"capture Line 0 = 40000", "capture Line 1 = 40000"}));
+    EXPECT_EQ(mixer.items, (std::vector<bool>{false, false, true}));
 }
 
 TEST(Mixer, ChoosingAnInputOfSeveralNeverTurnsItOff) {
