@@ -190,6 +190,13 @@ bool CaptureSession::RouteConnector(int type) {
 
 bool CaptureSession::SelectConnectorByName(const std::string& name) {
     setFieldText(m_settings.settings().VideoConnector, name);
+    // An input of the card's own name first: of four composite inputs, the one named.
+    if (m_routes) {
+        if (const int route = m_routes->find(name); route >= 0) {
+            withStreamStopped([&](int& error) { return m_routes->select(route, error); });
+            return true;
+        }
+    }
     return RouteConnector(connectors::type(name));
 }
 

@@ -106,8 +106,24 @@ uint64_t standards::v4l2Value(int index) {
 }
 
 InputRoutes::InputRoutes(VideoDeviceIo& device) : m_device(device) {
-    for (const auto& input : device.inputs())
-        m_routes.push_back({input.index, connectors::typeOfInput(input, device.driver())});
+    const auto inputs = device.inputs();
+    for (const auto& input : inputs)
+        m_routes.push_back({input.index, connectors::typeOfInput(input, device.driver()), ""});
+    for (size_t i = 0; i < m_routes.size(); ++i) {
+        Route& r = m_routes[i];
+        const bool shared = std::count_if(m_routes.begin(), m_routes.end(),
+                                          [&](const Route& o) { return o.type == r.type; }) > 1;
+        r.name = shared && !inputs[i].name.empty() ? inputs[i].name : connectors::name(r.type);
+    }
+    // Cards that give their inputs one name are told apart by the input's number.
+    std::vector<bool> twice(m_routes.size());
+    for (size_t i = 0; i < m_routes.size(); ++i)
+        twice[i] = std::count_if(m_routes.begin(), m_routes.end(), [&](const Route& o) {
+                       return equalsIgnoringCase(o.name, m_routes[i].name);
+                   }) > 1;
+    for (size_t i = 0; i < m_routes.size(); ++i)
+        if (twice[i])
+            m_routes[i].name += " " + std::to_string(m_routes[i].input);
     if (const auto current = device.currentInput())
         for (size_t i = 0; i < m_routes.size(); ++i)
             if (m_routes[i].input == *current)
@@ -119,7 +135,19 @@ int InputRoutes::type(int route) const {
 }
 
 std::string InputRoutes::name(int route, size_t maxLength) const {
-    return connectors::name(type(route), maxLength);
+    if (route < 0 || route >= count())
+        return connectors::name(0, maxLength);
+    std::string n = m_routes[static_cast<size_t>(route)].name;
+    if (maxLength > 0 && n.size() > maxLength - 1)
+        n.resize(maxLength - 1);
+    return n;
+}
+
+int InputRoutes::find(const std::string& name) const {
+    for (int i = 0; i < count(); ++i)
+        if (equalsIgnoringCase(m_routes[static_cast<size_t>(i)].name, name))
+            return i;
+    return -1;
 }
 
 bool InputRoutes::select(int route, int& errnoValue) {

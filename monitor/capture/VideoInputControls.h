@@ -39,7 +39,12 @@ public:
     InputRoutes(VideoDeviceIo& device);
     int count() const { return static_cast<int>(m_routes.size()); }
     int type(int route) const;
+    // The connector's name ("Composite", "SVideo"); where several inputs share a connector type
+    // (the usual four-input surveillance card), the card's own name of each input, so that each
+    // can be chosen.
     std::string name(int route, size_t maxLength = 256) const;
+    // The route of that name, in any letter case; -1 when there is none.
+    int find(const std::string& name) const;
     // errnoValue receives the reason of a failure (EBUSY while streaming).
     bool select(int route, int& errnoValue);
     int current() const { return m_current; }
@@ -48,6 +53,7 @@ private:
     struct Route {
         uint32_t input;
         int type;
+        std::string name; // what the menu shows
     };
     VideoDeviceIo& m_device;
     std::vector<Route> m_routes;

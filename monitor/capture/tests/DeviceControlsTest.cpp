@@ -143,6 +143,37 @@ TEST_F(DeviceControls, InputsBecomeConnectorsAndTheStoredOneIsRouted) {
     EXPECT_EQ(scripts().back(), "DescChange(\"videosource\",\"x\\\",\\\"y\\\");alert(1);(\\\"\")");
 }
 
+TEST_F(DeviceControls, EachInputOfAFourInputCardIsItsOwnEntry) {
+    m_card.inputs = {{0, "Composite0", false},
+                     {1, "Composite1", false},
+                     {2, "Composite2", false},
+                     {3, "Composite3", false}};
+    m_card.current = 0;
+    setFieldText(m_store->settings().VideoConnector, "Composite2");
+    auto& s = openCard();
+    EXPECT_EQ(s.connectorNames(),
+              (std::vector<std::string>{"Composite0", "Composite1", "Composite2", "Composite3"}));
+    const auto key = SettingsStore::kVideoConnectorsKey;
+    EXPECT_EQ(m_registry.queryValue(RegistryRoot::CurrentUser, key, "Source3")->text(), "Composite3");
+    // The stored input is the one routed, not the first of its kind.
+    EXPECT_EQ(m_card.current, 2u);
+    EXPECT_EQ(scripts().back(), "DescChange(\"videosource\",\"Composite2\")");
+    s.SelectVideoSource("composite3");
+    EXPECT_EQ(m_card.current, 3u);
+    EXPECT_EQ(fieldText(m_store->settings().VideoConnector), "composite3");
+    // "Composite" from an older setting still means the first composite input.
+    EXPECT_TRUE(s.SelectComposite());
+    EXPECT_EQ(m_card.current, 0u);
+}
+
+TEST_F(DeviceControls, InputsOfOneNameAreNumbered) {
+    m_card.inputs = {{0, "Composite", false}, {1, "Composite", false}, {2, "S-Video", false}};
+    auto& s = openCard();
+    EXPECT_EQ(s.connectorNames(), (std::vector<std::string>{"Composite 0", "Composite 1", "SVideo"}));
+    s.SelectVideoSource("Composite 1");
+    EXPECT_EQ(m_card.current, 1u);
+}
+
 TEST_F(DeviceControls, TheCardsDefaultsBecomeTheColoursAndTheirRangesAreWritten) {
     m_store->settings().Brightness = 7;
     openCard();
