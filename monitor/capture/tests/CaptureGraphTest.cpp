@@ -291,6 +291,40 @@ TEST_F(CaptureFixture, ARemovedCameraIsSaidAndTheNextOneTakesOver) {
     EXPECT_EQ(s.graph()->selectedVideo(), 1);
     EXPECT_EQ(m_store->settings().CaptureDevice, 1);
     EXPECT_TRUE(s.graph()->isPreviewing());
+
+    // Cam C goes, which nobody watches; then Cam B, the only one left: said, and there is no
+    // next one to take over (the list of one is not read past its end).
+    cameras.erase(cameras.begin());
+    s.OnDeviceChange(false, "v4l2:/dev/video7C");
+    EXPECT_EQ(s.graph()->videoSource()->name, "Cam B");
+    EXPECT_EQ(count(m_reporter.texts(), "The capture device has just been removed!"), 1u);
+    cameras.clear();
+    s.OnDeviceChange(false, "v4l2:/dev/video7B");
+    EXPECT_EQ(count(m_reporter.texts(), "The capture device has just been removed!"), 2u);
+    EXPECT_EQ(s.graph()->videoSource(), nullptr);
+    EXPECT_FALSE(s.graph()->isPreviewing());
+    EXPECT_FALSE(s.GrabFrame(frame));
+}
+
+TEST_F(CaptureFixture, AClipThatStopsWhileTracingLetsTheTraceGoOn) {
+    RecordingOverlayCanvas canvas;
+    DetectionEngine engine(*m_store, canvas);
+    engine.SetVideoRect(0, 0, 160, 120);
+    m_engine = &engine;
+    auto& s = session(kTwoSources);
+    ASSERT_TRUE(s.OpenCapture());
+    m_store->settings().TracingMode = 1;
+    m_store->setMode(Tracing);
+    engine.pauseTracingEvent().set();
+    // The clip takes the picture for a moment: the trace waits, and goes on when it is back.
+    ASSERT_TRUE(s.StartRecording(m_program.file("traced.avi")));
+    EXPECT_TRUE(engine.pauseTracingEvent().isSet());
+    s.StopRecording();
+    EXPECT_TRUE(engine.pauseTracingEvent().isSet());
+    // A source switched during the trace: the same.
+    ASSERT_TRUE(s.SelectDevice(1));
+    EXPECT_TRUE(engine.pauseTracingEvent().isSet());
+    m_store->setMode(StandBy);
 }
 
 TEST_F(CaptureFixture, ASourceWhosePicturesNothingCanDecodeIsSaidOnceAndNothingIsGrabbed) {
