@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <sys/stat.h>
 
 namespace gardivo {
 
@@ -500,13 +501,21 @@ QVariantMap ExternalObject::HistoryRows(const QVariantList& args) {
     });
     QVariantList list;
     list.reserve(static_cast<qsizetype>(rows.size()));
+    // A row may name a clip that was never written (the program was killed as the alarm came):
+    // the page is given no clip to play rather than one that fails.
+    const auto existing = [](const std::string& path) {
+        struct stat st {};
+        return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0
+                   ? path
+                   : std::string();
+    };
     for (const auto& row : rows)
         list.append(QVariantMap{{"GroupName", QString::fromStdString(row.GroupName)},
                                 {"Time", QString::fromStdString(row.Time)},
                                 {"Remark", QString::fromStdString(row.Remark)},
                                 {"Description", QString::fromStdString(row.Description)},
                                 {"ImagePath", QString::fromStdString(row.ImagePath)},
-                                {"VideoPath", QString::fromStdString(row.VideoPath)}});
+                                {"VideoPath", QString::fromStdString(existing(row.VideoPath))}});
     return result(list);
 }
 

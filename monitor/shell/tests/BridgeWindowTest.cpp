@@ -361,7 +361,11 @@ TEST_F(ShellTest, HistoryCallsReadAndDeleteRowsWithoutSqlFromThePage) {
         std::filesystem::create_directories(working + "/" + group);
         const std::string image = working + "/" + group + "/error" + description.substr(9) + ".bmp";
         writeText(image, "BM");
-        history.AddRecord(group, {group, "t", "", description, image, ""});
+        // Condition002's clip was never written (the program was killed at the alarm).
+        const std::string clip = working + "/" + group + "/error" + description.substr(9) + ".avi";
+        if (description == "Condition001")
+            writeText(clip, "RIFF");
+        history.AddRecord(group, {group, "t", "", description, image, clip});
     }
     SkinWindow& window = main();
     EXPECT_EQ(resultOf(window, "InitGroups()"), 0);
@@ -377,6 +381,9 @@ TEST_F(ShellTest, HistoryCallsReadAndDeleteRowsWithoutSqlFromThePage) {
     ASSERT_EQ(list.size(), 3);
     EXPECT_EQ(list[0].toMap()["Description"].toString(), "Condition002");
     EXPECT_EQ(list[1].toMap()["Description"].toString(), "Condition001");
+    // A clip that is not there is not offered to play.
+    EXPECT_EQ(list[0].toMap()["VideoPath"].toString(), "");
+    EXPECT_TRUE(list[1].toMap()["VideoPath"].toString().endsWith("/error001.avi"));
     EXPECT_EQ(list[2].toMap()["GroupName"].toString(), "2026.12.01_08.00.00");
     EXPECT_EQ(callFromPage(window, "HistoryRows('2026.12.02_09.00.00')").value.toList().size(), 2);
     // Text that would be SQL is a group name like any other.
