@@ -68,7 +68,7 @@ void DetectionEngine::StartCommand(bool fromMenu) {
                       fromMenu ? "Please wait, Gardivo will start at %d seconds later..."
                                : "Please wait, Gardivo will start %d seconds later...",
                       delay_s);
-        DrawStatusLabel(text, kYellow, 12, 0, m_frameHeight - 20, 300);
+        DrawStatusLabel(text, kYellow, 12, 0, videoY(m_frameHeight) - m_videoRect.top - 20, 300);
         const bool waited = waitOnEngineThread(std::chrono::seconds(delay_s));
         fillVideoRect(kKeyColour);
         // A Stop, or the end of the program, came during the delay: watching does not start.
@@ -325,8 +325,8 @@ bool DetectionEngine::MarkTargetBlocks() {
         }
     }
     if (marked > 2) {
-        m_targetBox = {m_videoRect.left + kBlockSize * minC, m_videoRect.top + kBlockSize * minR,
-                       m_videoRect.left + kBlockSize * maxC, m_videoRect.top + kBlockSize * maxR};
+        m_targetBox = {videoX(kBlockSize * minC), videoY(kBlockSize * minR), videoX(kBlockSize * maxC),
+                       videoY(kBlockSize * maxR)};
         return true;
     }
     m_targetBox = {m_videoRect.left, m_videoRect.top, m_videoRect.right, m_videoRect.bottom};

@@ -63,8 +63,8 @@ void DetectionEngine::BuildActiveBlockMap() {
     if (m_settings.settings().RegionMode == 1) {
         for (int r = 0; r < m_rows; ++r) {
             for (int c = 0; c < m_columns; ++c) {
-                const int32_t x = m_videoRect.left + kBlockSize * c;
-                const int32_t y = m_videoRect.top + kBlockSize * r;
+                const int32_t x = videoX(kBlockSize * c);
+                const int32_t y = videoY(kBlockSize * r);
                 const bool inside = m_selectionRect.x1 <= x && x < m_selectionRect.x2 &&
                                     m_selectionRect.y1 <= y && y < m_selectionRect.y2;
                 cell(c, r).enabled = inside ? 1 : 0;

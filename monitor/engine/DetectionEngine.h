@@ -7,8 +7,10 @@
 #include "monitor/history/HistoryStore.h"
 #include "settings/SettingsStore.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -142,6 +144,20 @@ public:
     const SelectionRectangle& selectionRect() const { return m_selectionRect; }
     void setSelectionRect(const SelectionRectangle& rect) { m_selectionRect = rect; }
     int frameWidth() const { return m_frameWidth; }
+    // Where a point of the grabbed picture lies on the video window: the same place while the
+    // picture is grabbed at the window's size, scaled when it is grabbed smaller.
+    int32_t videoX(int frameX) const {
+        return m_videoRect.left +
+               static_cast<int32_t>(int64_t(frameX) *
+                                    std::abs(int64_t(m_videoRect.right) - m_videoRect.left) /
+                                    std::max(m_frameWidth, 1));
+    }
+    int32_t videoY(int frameY) const {
+        return m_videoRect.top +
+               static_cast<int32_t>(int64_t(frameY) *
+                                    std::abs(int64_t(m_videoRect.bottom) - m_videoRect.top) /
+                                    std::max(m_frameHeight, 1));
+    }
     int frameHeight() const { return m_frameHeight; }
     int columns() const { return m_columns; }
     int rows() const { return m_rows; }

@@ -16,10 +16,24 @@ constexpr const char* kDragPrompt = "Please use mouse to drag a region......";
 
 void DetectionEngine::SetVideoRect(int32_t left, int32_t top, int32_t right, int32_t bottom) {
     m_videoRect = {left, top, right, bottom};
-    m_frameWidth = std::abs(right - left);
-    m_frameHeight = std::abs(bottom - top);
+    const int64_t width = std::abs(int64_t(right) - left);
+    const int64_t height = std::abs(int64_t(bottom) - top);
+    // The grid holds 40 x 30 blocks of 16 pixels. A larger picture is grabbed scaled down to fit
+    // it, keeping its shape, so that all of it is watched; the region and the target marker are
+    // drawn on the video as before and mapped to the grid through the same scale.
+    constexpr int64_t kMaxWidth = int64_t(kGridColumns) * kBlockSize;
+    constexpr int64_t kMaxHeight = int64_t(kGridRows) * kBlockSize;
+    if (width > kMaxWidth || height > kMaxHeight) {
+        const bool byWidth = width * kMaxHeight >= height * kMaxWidth; // the side that limits
+        m_frameWidth =
+            static_cast<int>(byWidth ? kMaxWidth : std::max<int64_t>(1, width * kMaxHeight / height));
+        m_frameHeight =
+            static_cast<int>(byWidth ? std::max<int64_t>(1, height * kMaxWidth / width) : kMaxHeight);
+    } else {
+        m_frameWidth = static_cast<int>(width);
+        m_frameHeight = static_cast<int>(height);
+    }
     m_selectionRect = {left, top, right, bottom};
-    // The grid holds 40 x 30 blocks; anything beyond 640 x 480 pixels is not examined.
     m_columns = std::min(m_frameWidth / kBlockSize, kGridColumns);
     m_rows = std::min(m_frameHeight / kBlockSize, kGridRows);
     m_activeBlocks = 0;

@@ -19,7 +19,8 @@ void SyntheticScene::render(int n, std::vector<uint8_t>& out) const {
     const bool present = n >= m_script.stillFrames;
     const int size = m_script.objectSize;
     const int span = std::max(1, m_width - size);
-    const int ox = present ? (moved * m_script.stepPixels) % span : -size;
+    const int start = static_cast<int>(m_script.enterAt * m_width);
+    const int ox = present ? (start + moved * m_script.stepPixels) % span : -size;
     const int oy = present ? (m_height - size) / 2 : -size;
 
     uint32_t seed = 0x9E3779B9u * static_cast<uint32_t>(n + 1);

@@ -18,6 +18,7 @@ public:
         int objectSize = 64;  // side of the square in pixels
         int stepPixels = 24;  // how far it moves each frame
         int noise = 4;        // largest luma noise, kept below every luma threshold
+        double enterAt = 0;   // where the object appears, as a share of the width
     };
 
     SyntheticScene(int width, int height) : SyntheticScene(width, height, Script{}) {}

@@ -100,6 +100,38 @@ SyntheticScene::Script intruder(int size, int movingFrames, int step = 24) {
     return s;
 }
 
+TEST_F(Monitoring, APictureLargerThanTheGridIsWatchedWholeAndTheRegionMeansTheSamePixels) {
+    // A 1280 x 720 camera; the object appears in the right third of the picture only.
+    const auto run = [&](bool region, int32_t x1, int32_t x2) {
+        auto script = intruder(64, 6, 8);
+        script.enterAt = 0.72;
+        m_scene = std::make_unique<SyntheticScene>(1280, 720, script);
+        m_engine = std::make_unique<DetectionEngine>(*m_store, m_canvas,
+                                                     EngineServices{&m_sink, &m_timers, &m_clock, &m_recorder,
+                                                                    &m_sound, m_companions.get(),
+                                                                    m_converter.get()});
+        m_engine->setFrameSource(m_scene.get());
+        m_store->settings().RegionMode = region ? 1 : 0;
+        m_engine->SetVideoRect(0, 0, 1280, 720);
+        m_engine->setSelectionRect({x1, 0, x2, 720});
+        m_engine->StartCommand();
+        runUntilConditions(1, 10s);
+        return m_engine->conditionCount();
+    };
+    EXPECT_EQ(run(false, 0, 1280), 1u);
+    // Grabbed at the grid's size, keeping the shape.
+    EXPECT_EQ(m_engine->frameWidth(), 640);
+    EXPECT_EQ(m_engine->frameHeight(), 360);
+    // The evidence is the picture as grabbed: 640 wide, the two halves 360 high each.
+    const auto bmp = readBytes(evidence("error001.bmp"));
+    ASSERT_GE(bmp.size(), 54u);
+    EXPECT_EQ(bmp[18] | bmp[19] << 8, 640);
+    EXPECT_EQ(bmp[22] | bmp[23] << 8, 720);
+    // A region drawn over the right half of the video sees it; one over the left half does not.
+    EXPECT_EQ(run(true, 640, 1280), 1u);
+    EXPECT_EQ(run(true, 0, 640), 0u);
+}
+
 TEST_F(Monitoring, OneConditionWithoutTracingKeepsEvidenceMailsAndStops) {
     start(intruder(64, 6));
     EXPECT_EQ(m_engine->mode(), WatchDog);
