@@ -57,7 +57,12 @@ bool CaptureGraph::ensureGrabberBranch() {
     m_grabberCaps = caps;
     m_grabberTee = tee;
     m_grabber = sink;
-    m_grabberConnected = gst_element_link_many(m_mainTee, queue, convert, scale, caps, tee, sink, nullptr);
+    // Pictures the detector will not look at are neither scaled nor converted.
+    if (GstRef<GstPad> pad{gst_element_get_static_pad(queue, "sink")})
+        gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, FrameGate::probe, &m_gate, nullptr);
+    // Scaled before it is converted: a camera's large picture is made small in its own format,
+    // and only the small one is converted to UYVY.
+    m_grabberConnected = gst_element_link_many(m_mainTee, queue, scale, convert, caps, tee, sink, nullptr);
     if (!m_grabberConnected)
         m_env.reporter->report("Connect:Capture-Grabber", CaptureReporter::Failure::CannotConnect);
     return m_grabberConnected;
@@ -121,6 +126,7 @@ bool CaptureGraph::GrabFrame(std::vector<uint8_t>& slot) {
     // An odd width is grabbed one pixel wider, UYVY coming in pairs; each row handed out has
     // exactly the asked width, so that the detector's rows line up with the picture's.
     const size_t rowBytes = static_cast<size_t>(m_frameWidth) * 2;
+    m_gate.looked();
     const size_t stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
     const auto* data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
     slot.resize(rowBytes * height);

@@ -5,6 +5,8 @@
 
 #include "CaptureGraph.h"
 
+#include "SourceBin.h"
+
 #include "monitor/engine/DetectionEngine.h"
 #include "platform/ProgramDirectory.h"
 
@@ -29,6 +31,8 @@ CaptureGraph::CaptureGraph(Environment environment, SourceCatalog& catalog, std:
     : m_env(std::move(environment)), m_catalog(catalog), m_recordFormat(recordFormat),
       m_fileName(std::move(fileName)), m_connectorType(connectorType) {
     gst_init(nullptr, nullptr);
+    // On a screen every picture is shown.
+    m_gate.setOpen(static_cast<bool>(m_env.makePreviewSink));
     if (!m_env.now_ms)
         m_env.now_ms = [] {
             return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -167,6 +171,7 @@ bool CaptureGraph::ensureSource() {
         m_env.reporter->report("AddFilter:VideoCaptureFilter", CaptureReporter::Failure::Failed, error);
         return false;
     }
+    SourceBin::gateJpegDecoders(element, &m_gate);
     GstElement* tee = makeElement("tee", "source-tee");
     gst_bin_add_many(GST_BIN(m_pipeline.get()), element, tee, nullptr);
     if (!gst_element_link(element, tee)) {
@@ -181,14 +186,18 @@ bool CaptureGraph::ensureSource() {
 bool CaptureGraph::ensurePreviewBranch() {
     if (!m_previewElements.empty())
         return true;
+    GstElement* sink = m_env.makePreviewSink ? m_env.makePreviewSink() : nullptr;
+    if (!sink) {
+        // No screen: nothing to convert or scale the pictures for.
+        sink = makeElement("fakesink", "preview-sink");
+        g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
+        gst_bin_add(GST_BIN(m_pipeline.get()), sink);
+        m_previewElements = {sink};
+        return gst_element_link(m_mainTee, sink);
+    }
     GstElement* queue = makeElement("queue", "preview-queue");
     GstElement* convert = makeElement("videoconvert", "preview-convert");
     GstElement* scale = makeElement("videoscale", "preview-scale");
-    GstElement* sink = m_env.makePreviewSink ? m_env.makePreviewSink() : nullptr;
-    if (!sink) {
-        sink = makeElement("fakesink", "preview-sink");
-        g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
-    }
     g_object_set(queue, "leaky", 2, "max-size-buffers", 2, "max-size-bytes", 0, "max-size-time",
                  G_GUINT64_CONSTANT(0), nullptr);
     gst_bin_add_many(GST_BIN(m_pipeline.get()), queue, convert, scale, sink, nullptr);

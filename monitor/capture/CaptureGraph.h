@@ -16,6 +16,7 @@
 // nor the detector loses its pictures for every clip.
 
 #include "CaptureReporter.h"
+#include "FrameGate.h"
 #include "GstPointers.h"
 #include "SourceCatalog.h"
 #include "monitor/engine/EngineServices.h"
@@ -147,6 +148,7 @@ public:
     uint64_t framesDropped() const { return m_framesDropped; }
     // True while the pipeline is being rebuilt after its source failed or stalled.
     bool isReconnecting() const { return m_reconnectPending; }
+    const FrameGate& frameGate() const { return m_gate; }
     // Pictures the grabber has taken since the graph was made.
     uint64_t picturesSeen() const { return m_samples; }
     GstElement* pipeline() const { return m_pipeline.get(); }
@@ -201,6 +203,8 @@ private:
 
     Environment m_env;
     SourceCatalog& m_catalog;
+    // Which pictures are decoded and converted; the pipeline's probes point at it.
+    FrameGate m_gate;
 
     GstRef<GstElement> m_pipeline;
     GstElement* m_source = nullptr;     // owned by the pipeline

@@ -316,11 +316,11 @@ bool CaptureGraph::StartCapture() {
     for (auto it = m_recording->audio.rbegin(); ready && it != m_recording->audio.rend(); ++it)
         ready = gst_element_sync_state_with_parent(*it);
     if (!ready) {
-        m_env.reporter->report("Start Capture", CaptureReporter::Failure::Failed,
-                               "cannot write " +
-                                   clipFile(m_recordFormat == Avi ? "capture.avi" : "capture.mpg"));
+        m_env.reporter->report("Start Capture", CaptureReporter::Failure::Failed, "cannot write " + file);
         return false;
     }
+    // Every picture goes into the clip, not only those the detector looks at.
+    m_gate.setOpen(true);
     GstElement* tee = m_grabberConnected ? m_grabberTee : m_mainTee;
     m_recording->teePad = gst_element_request_pad_simple(tee, "src_%u");
     GstPad* queueSink = gst_element_get_static_pad(m_recording->queue, "sink");
@@ -328,12 +328,14 @@ bool CaptureGraph::StartCapture() {
         m_recording->teePad && gst_pad_link(m_recording->teePad, queueSink) == GST_PAD_LINK_OK;
     gst_object_unref(queueSink);
     if (!linked) {
+        m_gate.setOpen(m_env.makePreviewSink != nullptr);
         m_env.reporter->report("Start Capture");
         return false;
     }
     m_recording->linked = true;
     if (GST_STATE(m_pipeline.get()) != GST_STATE_PLAYING &&
         gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        m_gate.setOpen(m_env.makePreviewSink != nullptr);
         m_env.reporter->report("Run");
         return false;
     }
@@ -380,6 +382,7 @@ bool CaptureGraph::StopCapture() {
     if (m_env.timers)
         m_env.timers->killTimer(kCaptureTimer);
     m_running = Stopped;
+    m_gate.setOpen(m_env.makePreviewSink != nullptr);
     DisplayCaptureStatistics(false);
     return true;
 }

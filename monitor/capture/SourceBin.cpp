@@ -283,7 +283,50 @@ GstElement* failed(GstElement* bin) {
     return nullptr;
 }
 
+bool isJpegDecoder(GstElement* element) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    const char* klass =
+        factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
+    if (!klass || std::string(klass).find("Decoder") == std::string::npos)
+        return false;
+    // A decoder of JPEG itself: bins that take anything (decodebin) are no such decoder, and
+    // what they take must not be held back.
+    CapsRef jpeg(gst_caps_from_string("image/jpeg"));
+    for (const GList* t = gst_element_factory_get_static_pad_templates(factory); t; t = t->next) {
+        auto* templ = static_cast<GstStaticPadTemplate*>(t->data);
+        if (templ->direction != GST_PAD_SINK)
+            continue;
+        CapsRef caps(gst_static_caps_get(&templ->static_caps));
+        if (caps && !gst_caps_is_any(caps.get()) && gst_caps_can_intersect(caps.get(), jpeg.get()))
+            return true;
+    }
+    return false;
+}
+
+void gateDecoder(GstElement* element, FrameGate* gate) {
+    if (!isJpegDecoder(element))
+        return;
+    if (GstRef<GstPad> sink{gst_element_get_static_pad(element, "sink")})
+        gst_pad_add_probe(sink.get(), GST_PAD_PROBE_TYPE_BUFFER, FrameGate::probe, gate, nullptr);
+}
+
 } // namespace
+
+void SourceBin::gateJpegDecoders(GstElement* bin, FrameGate* gate) {
+    GstIterator* it = gst_bin_iterate_recurse(GST_BIN(bin));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+        gateDecoder(GST_ELEMENT(g_value_get_object(&item)), gate);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(it);
+    g_signal_connect(bin, "deep-element-added",
+                     G_CALLBACK(+[](GstBin*, GstBin*, GstElement* element, gpointer data) {
+                         gateDecoder(element, static_cast<FrameGate*>(data));
+                     }),
+                     gate);
+}
 
 bool SourceBin::isUri(const std::string& description) {
     return description.find("://") != std::string::npos && description.find('!') == std::string::npos &&

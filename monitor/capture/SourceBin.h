@@ -10,6 +10,8 @@
 // When no video turns up, or the pictures are too small to watch, the bin posts an element
 // message kNoVideoMessage with a "reason" string, so that the owner can tell the user.
 
+#include "FrameGate.h"
+
 #include <gst/gst.h>
 
 #include <string>
@@ -33,6 +35,10 @@ public:
     // The bin of a camera's own element: raw pictures when the camera gives them, else its
     // compressed ones decoded. Takes the floating element.
     static GstElement* fromDevice(GstElement* device, std::string& error);
+
+    // Puts the gate before every JPEG decoder of the bin, those there now and those a decodebin
+    // makes later: a JPEG picture stands alone, so one that is not needed need not be decoded.
+    static void gateJpegDecoders(GstElement* bin, FrameGate* gate);
 };
 
 } // namespace gardivo
