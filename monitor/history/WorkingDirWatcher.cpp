@@ -50,12 +50,17 @@ bool WorkingDirWatcher::start() {
         return true;
     m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     m_wakeup = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_inotify >= 0 && m_wakeup >= 0)
-        addWatches(m_directory);
-    if (m_watches.empty()) {
+    // The watcher itself cannot be had: that is said.
+    if (m_inotify < 0 || m_wakeup < 0) {
         stop();
         m_reporter.show({"CreateThreadForCheckDB() Failed", Reporter::kCaption, MessageIcon::Error,
                          MessageButtons::Ok, true});
+        return false;
+    }
+    // A directory that cannot be watched (not there, not readable) ends the watch quietly.
+    addWatches(m_directory);
+    if (m_watches.empty()) {
+        stop();
         return false;
     }
     m_thread = std::thread([this] { run(); });

@@ -22,6 +22,7 @@
 #include <QWebEngineProfile>
 
 #include <atomic>
+#include <filesystem>
 
 namespace gardivo {
 
@@ -586,6 +587,10 @@ void MonitorShell::videoWindowStartUp(SkinWindow&) {
         host.startUp();
         host.reportRegion();
     });
+    // The engine thread makes the working directory as it starts up, but the watcher starts
+    // here and now: on a first start the directory is made first, so that it can be watched.
+    std::error_code ignored;
+    std::filesystem::create_directories(workingDirectory(), ignored);
     m_watcher = std::make_unique<WorkingDirWatcher>(workingDirectory(), *m_sink, m_reporter);
     m_watcher->start();
     applyTopmost();

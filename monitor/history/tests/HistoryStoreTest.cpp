@@ -353,15 +353,12 @@ TEST(WorkingDirWatcher, PruningChangesNothingTheWatcherSees) {
     watcher.stop();
 }
 
-TEST(WorkingDirWatcher, AWatchThatCannotStartIsSaid) {
+TEST(WorkingDirWatcher, ADirectoryThatCannotBeWatchedEndsTheWatchQuietly) {
     LockedSink sink;
     RecordingReporter reporter;
     WorkingDirWatcher watcher("/nonexistent/working/directory", sink, reporter);
     EXPECT_FALSE(watcher.start());
-    ASSERT_EQ(reporter.messages().size(), 1u);
-    EXPECT_EQ(reporter.messages()[0].text, "CreateThreadForCheckDB() Failed");
-    EXPECT_EQ(reporter.messages()[0].caption, "Tavrin Gardivo");
-    EXPECT_TRUE(reporter.messages()[0].topmost);
+    EXPECT_TRUE(reporter.messages().empty());
 }
 
 } // namespace

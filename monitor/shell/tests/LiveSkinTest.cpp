@@ -247,6 +247,27 @@ TEST_F(LiveSkinTest, TheHistoryFollowsTheDiskAndHandsFilesToTheDesktop) {
     EXPECT_EQ(rows.allRecords().size(), 1u);
 }
 
+TEST_F(LiveSkinTest, AFirstStartShowsNoBoxAndTheHistoryFollowsTheDiskFromTheStart) {
+    const std::string working = home.file("Gardivo");
+    ASSERT_FALSE(fs::exists(working)); // a new user: no working directory yet
+    start();
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(working); }));
+    EXPECT_TRUE(reporter.texts().empty()) << ::testing::PrintToString(reporter.texts());
+    // The watcher runs: a run's folder deleted by hand leaves the history page.
+    const std::string group = "2026.12.03_10.00.00";
+    fs::create_directories(working + "/" + group);
+    writeText(working + "/" + group + "/error001.bmp", "BM");
+    HistoryStore(program.dir())
+        .AddRecord(group, {group, "2026/12/03 10:00:05", "", "Condition001",
+                           working + "/" + group + "/error001.bmp", ""});
+    click(main(), "#history");
+    ASSERT_TRUE(waitUntil([&] { return shell->findWindow(kHistory) != nullptr; }));
+    SkinWindow& history = *shell->findWindow(kHistory);
+    ASSERT_TRUE(waitUntil([&] { return listed(history, "groups", "data-group").size() == 1; }));
+    fs::remove_all(working + "/" + group);
+    EXPECT_TRUE(waitUntil([&] { return listed(history, "groups", "data-group").empty(); }));
+}
+
 TEST_F(LiveSkinTest, ARegionIsDraggedOverThePicture) {
     start();
     SkinWindow& screen = *shell->findWindow(kScreen);
