@@ -158,6 +158,15 @@ Outline OutlineTracer::traceBytes(const uint8_t* data, size_t size) {
     const uint32_t bits = le16(data + 28);
     const uint32_t compression = le32(data + 30);
     const uint32_t colours = le32(data + 46);
+    // The palette follows the info header, whose size is the header's own: 40 bytes in the plain
+    // one, 108 or 124 in the V4 and V5 headers that ImageMagick and GIMP write. The small OS/2
+    // header has another layout altogether.
+    const uint32_t headerSize = le32(data + 14);
+    if (headerSize < 40)
+        return failed(3);
+    if (size_t(headerSize) > size - 14)
+        return failed(5);
+    const size_t paletteStart = 14 + size_t(headerSize);
     if (compression != 0)
         return failed(3);
     // Palette pictures only, of a sane size: a top-down picture (negative height) or a colour
@@ -166,12 +175,12 @@ Outline OutlineTracer::traceBytes(const uint8_t* data, size_t size) {
         height > kMaxSide || colours > (1u << bits))
         return failed(3);
     const uint32_t entries = colours ? colours : (1u << bits);
-    const size_t paletteEnd = 54 + size_t(entries) * 4;
+    const size_t paletteEnd = paletteStart + size_t(entries) * 4;
     if (size < paletteEnd)
         return failed(5);
     size_t transparent = entries - 1;
     for (size_t i = 0; i < entries; ++i) {
-        const uint8_t* e = data + 54 + i * 4;
+        const uint8_t* e = data + paletteStart + i * 4;
         if (e[0] == 255 && e[1] == 255 && e[2] == 255) {
             transparent = i;
             break;

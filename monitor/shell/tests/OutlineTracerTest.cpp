@@ -72,6 +72,31 @@ TEST(OutlineTracer, TheWhiteEntryIsTransparentWhereverItIsInThePalette) {
     EXPECT_EQ(lastEntry.polygon, outline.polygon);
 }
 
+TEST(OutlineTracer, ThePaletteIsReadAfterHeadersOfEverySize) {
+    // White second in the palette; read at a fixed place after a larger header, the first
+    // bytes of the header's own fields would be taken for colours and the shape lost.
+    for (uint32_t headerSize : {40u, 108u, 124u}) {
+        auto bitmap = PaletteBitmap::fromRows({"######", "#....#", "#....#", "######"}, {kRed, kWhite}, 8);
+        bitmap.headerSize = headerSize;
+        const Outline outline = trace(bitmap);
+        ASSERT_EQ(outline.code, 0) << headerSize;
+        EXPECT_EQ(outline.polygon, points({{0, 0}, {5, 0}, {5, 3}, {0, 3}, {0, 0}})) << headerSize;
+        auto hole = bitmap;
+        hole.index = [](int x, int y) { return (x >= 1 && x <= 4 && y >= 1 && y <= 2) ? 0 : 1; };
+        EXPECT_EQ(trace(hole).polygon, points({{1, 1}, {4, 1}, {4, 2}, {1, 2}, {1, 1}, {0, 0}}))
+            << headerSize;
+    }
+    // A header size the file cannot hold, or the small OS/2 header: refused.
+    auto bitmap = PaletteBitmap::fromRows({"##", "##"}, {kRed, kWhite}, 8);
+    auto bytes = bitmap.bytes();
+    bytes[14] = 0xF0;
+    bytes[15] = 0xFF;
+    EXPECT_EQ(OutlineTracer::traceBytes(bytes.data(), bytes.size()).code, 5);
+    bytes = bitmap.bytes();
+    bytes[14] = 12;
+    EXPECT_EQ(OutlineTracer::traceBytes(bytes.data(), bytes.size()).code, 3);
+}
+
 TEST(OutlineTracer, SeveralShapesAreJoinedThroughTheTopLeftCorner) {
     const auto bitmap = PaletteBitmap::fromRows({"..........", ".###...##.", ".###...##.", ".###......"},
                                                 {kBlack, kWhite}, 1);

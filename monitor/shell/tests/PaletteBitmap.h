@@ -14,6 +14,9 @@ struct PaletteBitmap {
     int width = 0;
     int height = 0;
     int bits = 8;
+    // 40 for the plain header; 108 and 124 (the V4 and V5 headers) are what ImageMagick and GIMP
+    // write by default.
+    uint32_t headerSize = 40;
     std::vector<uint32_t> palette; // 0xRRGGBB
     std::function<int(int x, int y)> index = [](int, int) { return 0; };
     // Shapes from text: one string per row, top first; '#' is colour 0, anything else colour 1.
@@ -33,7 +36,8 @@ struct PaletteBitmap {
     std::vector<uint8_t> bytes() const {
         const size_t stride = (static_cast<size_t>(width) * bits + 31) / 32 * 4;
         const size_t paletteBytes = palette.size() * 4;
-        const uint32_t offset = static_cast<uint32_t>(54 + paletteBytes);
+        const size_t paletteAt = 14 + headerSize;
+        const uint32_t offset = static_cast<uint32_t>(paletteAt + paletteBytes);
         std::vector<uint8_t> out(offset + stride * static_cast<size_t>(height), 0);
         const auto put16 = [&](size_t at, uint32_t v) {
             out[at] = static_cast<uint8_t>(v);
@@ -47,7 +51,7 @@ struct PaletteBitmap {
         out[1] = 'M';
         put32(2, static_cast<uint32_t>(out.size()));
         put32(10, offset);
-        put32(14, 40);
+        put32(14, headerSize);
         put32(18, static_cast<uint32_t>(width));
         put32(22, static_cast<uint32_t>(height));
         put16(26, 1);
@@ -55,9 +59,9 @@ struct PaletteBitmap {
         put32(30, 0);
         put32(46, static_cast<uint32_t>(palette.size()));
         for (size_t i = 0; i < palette.size(); ++i) {
-            out[54 + i * 4] = static_cast<uint8_t>(palette[i]);           // blue
-            out[54 + i * 4 + 1] = static_cast<uint8_t>(palette[i] >> 8);  // green
-            out[54 + i * 4 + 2] = static_cast<uint8_t>(palette[i] >> 16); // red
+            out[paletteAt + i * 4] = static_cast<uint8_t>(palette[i]);           // blue
+            out[paletteAt + i * 4 + 1] = static_cast<uint8_t>(palette[i] >> 8);  // green
+            out[paletteAt + i * 4 + 2] = static_cast<uint8_t>(palette[i] >> 16); // red
         }
         for (int y = 0; y < height; ++y) {
             uint8_t* row = out.data() + offset + static_cast<size_t>(height - 1 - y) * stride;
