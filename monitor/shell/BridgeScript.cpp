@@ -15,7 +15,38 @@ const char* const kStub = R"JS(
             return { gardivoNumber: String(value) };
         return value === undefined ? null : value;
     }
+    // Arguments nested deeper than any method takes (or that refer to themselves) would not
+    // survive the channel's message and leave the call unanswered: they are refused at once.
+    var kDeepest = 32;
+    function tooDeep(value) {
+        var stack = [[value, 0]], seen = 0;
+        while (stack.length) {
+            var item = stack.pop();
+            if (item[0] === null || typeof item[0] !== 'object')
+                continue;
+            if (item[1] >= kDeepest || ++seen > 100000)
+                return true;
+            for (var key in item[0])
+                if (Object.prototype.hasOwnProperty.call(item[0], key))
+                    stack.push([item[0][key], item[1] + 1]);
+        }
+        return false;
+    }
+    function mismatch(reject) {
+        var error = new Error('DISP_E_TYPEMISMATCH');
+        error.name = 'DISP_E_TYPEMISMATCH';
+        reject(error);
+    }
     function dispatch(call) {
+        if (call.args.some(tooDeep))
+            return mismatch(call.reject);
+        try {
+            send(call);
+        } catch (e) {
+            mismatch(call.reject);
+        }
+    }
+    function send(call) {
         backend.call(call.name, call.args, function (reply) {
             if (reply && reply.error) {
                 var error = new Error(reply.error);

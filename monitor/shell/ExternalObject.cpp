@@ -12,6 +12,7 @@
 #include <QPolygon>
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <sys/stat.h>
 
@@ -412,8 +413,8 @@ QVariantMap ExternalObject::Localize(const QVariantList& args) {
     bool flag = false;
     if (args[0].typeId() == QMetaType::Bool) {
         flag = args[0].toBool();
-    } else if (const auto number = numberOf(args[0])) {
-        flag = *number != 0;
+    } else if (const auto number = numberOf(args[0]); number && !std::isnan(*number)) {
+        flag = *number != 0; // NaN is neither true nor false: refused with the other non-numbers
     } else {
         return failure(BridgeFailure::TypeMismatch);
     }
@@ -440,7 +441,9 @@ QVariantMap ExternalObject::OpenFile(const QVariantList& args) {
     const auto kind = truncatedInt32(args[0]);
     if (!kind || !isString(args[1]) || !isString(args[2]))
         return failure(BridgeFailure::TypeMismatch);
-    const std::vector<std::string> allowed{shell().workingDirectory(), shell().programDirectory()};
+    // The evidence and the help: not the settings, the history or the skins of the program.
+    const std::vector<std::string> allowed{shell().workingDirectory(),
+                                           resolveWithoutCase(shell().programDirectory(), "help")};
     std::string path;
     if (*kind == 1) {
         HistoryStore history(shell().programDirectory());

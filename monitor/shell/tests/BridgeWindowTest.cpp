@@ -108,6 +108,9 @@ TEST_F(ShellTest, EveryMethodChecksItsArgumentsAndUnknownNamesFail) {
                              "SetWindowRegion('a', 0, 0, 0)",
                              "VideoSource(NaN, 1)",
                              "Localize('yes')",
+                             "Localize(NaN)",
+                             "HistoryRows(JSON.parse('['.repeat(2000) + ']'.repeat(2000)))",
+                             "RegisterID((function () { var a = {}; a.a = a; return a; })())",
                              "OpenFile(1, 2, 'x')",
                              "DeleteRecord('a', 1)",
                              "HistoryRows(3)",
@@ -338,6 +341,11 @@ TEST_F(ShellTest, HelpExploreAndOpenFileHandOnlySafePathsToTheDesktop) {
                                                       "/launch.desktop', '')")),
               0);
     EXPECT_EQ(resultOf(main(), "OpenFile(2, '/etc/passwd', '')"), 0);
+    // The program's own files are not the desktop's to open: settings, skins.
+    writeText(program.file("watchdog.cfg"), "settings");
+    EXPECT_EQ(resultOf(main(), "OpenFile(2, 'watchdog.cfg', '')"), 0);
+    EXPECT_EQ(resultOf(main(), "OpenFile(2, 'skins/default/skin.htm', '')"), 0);
+    EXPECT_EQ(resultOf(main(), "OpenFile(2, 'Help/Help.htm', '')"), 0);
     EXPECT_EQ(resultOf(main(), "OpenFile(2, '/bin/sh', '')"), 0);
     // Kind 1: the clip of a history row.
     HistoryStore history(program.dir());
@@ -348,6 +356,7 @@ TEST_F(ShellTest, HelpExploreAndOpenFileHandOnlySafePathsToTheDesktop) {
     EXPECT_EQ(resultOf(main(), QString::fromStdString("OpenFile(1, '" + group + "', 'Condition999')")), 0);
     EXPECT_EQ(opener.opened, (std::vector<std::string>{program.file("Help/Help.htm"), working + "/" + group,
                                                        working + "/" + group + "/error001.bmp",
+                                                       program.file("Help/Help.htm"),
                                                        working + "/" + group + "/error001.avi"}));
 }
 
