@@ -8,6 +8,7 @@
 #include "monitor/messages/WindowMessages.h"
 #include "platform/SkinPaths.h"
 
+#include <QEvent>
 #include <QIcon>
 #include <QPolygon>
 
@@ -59,7 +60,20 @@ constexpr int kMaxShapePoints = 4096;
 
 } // namespace
 
-ExternalObject::ExternalObject(SkinWindow& window) : QObject(&window), m_window(window) {}
+ExternalObject::ExternalObject(SkinWindow& window) : QObject(&window), m_window(window) {
+    setObjectName(QStringLiteral("external"));
+    // Nor can a page rename it: its name is put back.
+    connect(this, &QObject::objectNameChanged, this, [this](const QString& name) {
+        if (name != QStringLiteral("external"))
+            setObjectName(QStringLiteral("external"));
+    });
+}
+
+bool ExternalObject::event(QEvent* event) {
+    if (event->type() == QEvent::DeferredDelete)
+        return true;
+    return QObject::event(event);
+}
 
 MonitorShell& ExternalObject::shell() {
     return m_window.shell();

@@ -22,6 +22,12 @@ public:
 
     Q_INVOKABLE QVariantMap call(const QString& name, const QVariantList& args);
 
+protected:
+    // The channel publishes what every QObject has beside call(): deleteLater, which a page
+    // could use to take the bridge away from its window, is ignored; the window deletes this
+    // object itself.
+    bool event(QEvent* event) override;
+
 private:
     QVariantMap GetInitialStatus(const QVariantList& args);
     QVariantMap CreateContentWindow(const QVariantList& args);

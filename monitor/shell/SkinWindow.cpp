@@ -77,8 +77,6 @@ SkinWindow::SkinWindow(MonitorShell& shell, bool isMainWindow)
     setAttribute(Qt::WA_QuitOnClose, false);
 
     m_view = new QWebEngineView(this);
-    m_page = new SkinPage(shell.profile(), *this);
-    m_view->setPage(m_page);
     m_view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_view, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { m_shell.showSkinMenu(*this, m_view->mapToGlobal(at)); });
@@ -95,19 +93,7 @@ SkinWindow::SkinWindow(MonitorShell& shell, bool isMainWindow)
     m_bridgeScript.setRunsOnSubFrames(false);
     m_bridgeScript.setSourceCode(bridgeSource());
 
-    connect(m_page, &QWebEnginePage::loadStarted, this, [this] {
-        m_loaded = false;
-        watchMouseOf(m_view->focusProxy());
-    });
-    connect(m_page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
-        m_loaded = ok;
-        // The bridge follows the document that is there now (a cancelled navigation to
-        // another site leaves the skin page in place).
-        setBridge(url().isLocalFile() &&
-                  isSkinPage(m_shell.programDirectory(), url().toLocalFile().toStdString()));
-        watchMouseOf(m_view->focusProxy());
-        emit pageLoaded(ok);
-    });
+    usePage(false);
     m_view->installEventFilter(this);
     resize(640, 480);
 }
@@ -141,6 +127,32 @@ bool SkinWindow::aboutToNavigate(const QUrl& url) {
     return false;
 }
 
+void SkinWindow::usePage(bool forSkin) {
+    SkinPage* old = m_page;
+    m_page = new SkinPage(m_shell.profile(), *this);
+    m_pageForSkin = forSkin;
+    m_bridge = false;
+    connect(m_page, &QWebEnginePage::loadStarted, this, [this] {
+        m_loaded = false;
+        watchMouseOf(m_view->focusProxy());
+    });
+    connect(m_page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        m_loaded = ok;
+        // The bridge follows the document that is there now: a skin page made for a skin keeps
+        // it (a cancelled navigation to another site leaves the skin document in place); any
+        // other document loses it.
+        setBridge(m_pageForSkin && isSkinUrl(url()));
+        watchMouseOf(m_view->focusProxy());
+        emit pageLoaded(ok);
+    });
+    m_view->setPage(m_page);
+    if (old) {
+        old->disconnect(this);
+        old->setWebChannel(nullptr);
+        old->deleteLater();
+    }
+}
+
 void SkinWindow::setBridge(bool attached) {
     if (attached == m_bridge)
         return;
@@ -156,7 +168,16 @@ void SkinWindow::setBridge(bool attached) {
 
 void SkinWindow::navigate(const QUrl& url) {
     m_loaded = false;
-    setBridge(isSkinUrl(url));
+    if (isSkinUrl(url)) {
+        // Every skin document gets a page of its own, and only that page ever has the channel:
+        // the document that is leaving (another site, a file outside the skins) stays in the old
+        // page, which never had it, so neither its timers nor its unload handler can reach the
+        // bridge while the skin loads.
+        usePage(true);
+        setBridge(true);
+    } else {
+        setBridge(false);
+    }
     m_page->load(url);
 }
 

@@ -91,6 +91,8 @@ protected:
 
 private:
     void setBridge(bool attached);
+    // Puts a new page in the view (the old one goes); forSkin: it is to show a skin document.
+    void usePage(bool forSkin);
     void watchMouseOf(QObject* widget);
 
     MonitorShell& m_shell;
@@ -103,10 +105,11 @@ private:
     QPoint m_grab;
     bool m_loaded = false;
     bool m_bridge = false;
+    bool m_pageForSkin = false; // the page was made to show a skin document
     bool m_closing = false;
 
     QWebEngineView* m_view;
-    SkinPage* m_page;
+    SkinPage* m_page = nullptr;
     QWebChannel* m_channel;
     ExternalObject* m_external;
     QWebEngineScript m_bridgeScript;

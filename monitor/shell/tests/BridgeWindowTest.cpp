@@ -175,6 +175,82 @@ TEST_F(ShellTest, PagesThatAreNotSkinPagesGetNoWindowExternal) {
     EXPECT_EQ(evaluate(*framed, "window.kind").toString(), "undefined");
 }
 
+// A page that is no skin and wants the bridge all the same: it looks for the channel's transport
+// every millisecond and as it is left, and, once it has it, asks the program to delete a run of
+// evidence through the channel's own messages.
+const char* const kHostilePage = R"(<html><body><script>
+function attack() {
+    if (typeof qt === 'undefined' || !qt.webChannelTransport || window.attacked) return;
+    window.attacked = true;
+    var t = qt.webChannelTransport;
+    t.onmessage = function (message) {
+        var data = typeof message.data === 'string' ? JSON.parse(message.data) : message.data;
+        if (data.type !== 10 || data.id !== 0) return;
+        data.data.external.methods.forEach(function (m) {
+            if (m[0] === 'call')
+                t.send(JSON.stringify({type: 6, object: 'external', method: m[1], id: 1,
+                                       args: ['DeleteRecord', ['2026.12.09_09.00.00', 'Condition001']]}));
+        });
+    };
+    t.send(JSON.stringify({type: 3, id: 0}));
+}
+setInterval(attack, 1);
+window.addEventListener('beforeunload', attack);
+window.addEventListener('pagehide', attack);
+</script></body></html>)";
+
+TEST_F(ShellTest, APageThatIsNoSkinNeverReachesTheBridgeAsASkinComesAfterIt) {
+    const std::string working = home.file("Gardivo");
+    const std::string group = "2026.12.09_09.00.00";
+    std::filesystem::create_directories(working + "/" + group);
+    writeText(working + "/" + group + "/error001.bmp", "BM");
+    HistoryStore history(program.dir());
+    history.AddRecord(group, {group, "t", "", "Condition001", working + "/" + group + "/error001.bmp", ""});
+    writeText(program.file("hostile.htm"), kHostilePage);
+    const QUrl hostile = QUrl::fromLocalFile(QString::fromStdString(program.file("hostile.htm")));
+    const QUrl skin = QUrl::fromLocalFile(QString::fromStdString(program.file("skins/default/skin.htm")));
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        main().navigate(hostile);
+        ASSERT_TRUE(waitUntil([&] { return main().isPageLoaded() && main().url() == hostile; }));
+        EXPECT_FALSE(main().hasBridge());
+        spin(100);
+        if (round == 2) // the page sends itself to a skin, and the navigation is made again
+            evaluate(main(), QString("location.href = '%1'").arg(skin.toString()));
+        else // the skin menu switches skins
+            main().navigate(skin);
+        ASSERT_TRUE(waitUntil([&] { return main().isPageLoaded() && main().url() == skin; }));
+        EXPECT_TRUE(main().hasBridge());
+        spin(300);
+        ASSERT_EQ(history.allRecords().size(), 1u);
+        EXPECT_TRUE(std::filesystem::exists(working + "/" + group + "/error001.bmp"));
+    }
+    // The skin that came has the bridge, and a page cannot take it from its window with what
+    // every published object has beside the bridge's methods.
+    evaluate(main(), R"(
+        (function () {
+            var t = qt.webChannelTransport, old = t.onmessage;
+            t.onmessage = function (message) {
+                var data = typeof message.data === 'string' ? JSON.parse(message.data) : message.data;
+                if (data.type === 10 && data.id === 900) {
+                    data.data.external.methods.forEach(function (m) {
+                        if (m[0] === 'deleteLater')
+                            t.send(JSON.stringify({type: 6, object: 'external', method: m[1], args: [], id: 901}));
+                    });
+                    data.data.external.properties.forEach(function (p) {
+                        if (p[1] === 'objectName')
+                            t.send(JSON.stringify({type: 9, object: 'external', property: p[0], value: 'x'}));
+                    });
+                }
+                if (old) old(message);
+            };
+            t.send(JSON.stringify({type: 3, id: 900}));
+        })())");
+    spin(300);
+    EXPECT_EQ(resultOf(main(), "UnRegisterMsg(5)"), 0);
+    EXPECT_EQ(main().findChild<QObject*>("external") != nullptr, true);
+}
+
 TEST_F(ShellTest, NotifyCallsTheFunctionTheTargetRegisteredWithTheArgumentsAsText) {
     page("skins/default/history.htm", R"(
         window.external.RegisterID('History');
