@@ -196,6 +196,7 @@ private:
     std::string freeSpaceDirectory() const;
     // At most 39 MiB free where the clip goes.
     bool diskIsLow() const;
+    void removeEmptyPlaceholder();
     void sayDiskWillBeFull();
     GstCaps* grabberCaps() const;
     static GstBusSyncReply busSyncHandler(GstBus* bus, GstMessage* message, gpointer self);
@@ -250,6 +251,7 @@ private:
     std::atomic<uint64_t> m_framesDropped{0};
     std::string m_lastStatus;
     bool m_diskFullStop = false;
+    std::string m_placeholderClip; // the clip file made at the start, while nothing is in it
 
     bool m_pausedTracing = false;
     bool m_reconnectPending = false;

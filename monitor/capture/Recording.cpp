@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace gardivo {
@@ -303,7 +304,10 @@ bool CaptureGraph::StartCapture() {
     const std::string file = clipFile(m_recordFormat == Avi ? "capture.avi" : "capture.mpg");
     // The AVI writer opens its file with the first picture, too late to refuse the clip; the
     // file is made here, and the writer takes it over.
+    struct stat before {};
+    const bool existed = ::stat(file.c_str(), &before) == 0;
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    m_placeholderClip = existed ? std::string() : file;
     if (fd < 0) {
         m_env.reporter->report("Start Capture", CaptureReporter::Failure::Failed,
                                "cannot write " + file + ": " + std::strerror(errno));
@@ -316,6 +320,7 @@ bool CaptureGraph::StartCapture() {
     for (auto it = m_recording->audio.rbegin(); ready && it != m_recording->audio.rend(); ++it)
         ready = gst_element_sync_state_with_parent(*it);
     if (!ready) {
+        removeEmptyPlaceholder();
         m_env.reporter->report("Start Capture", CaptureReporter::Failure::Failed, "cannot write " + file);
         return false;
     }
@@ -329,6 +334,7 @@ bool CaptureGraph::StartCapture() {
     gst_object_unref(queueSink);
     if (!linked) {
         m_gate.setOpen(m_env.makePreviewSink != nullptr);
+        removeEmptyPlaceholder();
         m_env.reporter->report("Start Capture");
         return false;
     }
@@ -336,6 +342,7 @@ bool CaptureGraph::StartCapture() {
     if (GST_STATE(m_pipeline.get()) != GST_STATE_PLAYING &&
         gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         m_gate.setOpen(m_env.makePreviewSink != nullptr);
+        removeEmptyPlaceholder();
         m_env.reporter->report("Run");
         return false;
     }
@@ -383,6 +390,7 @@ bool CaptureGraph::StopCapture() {
         m_env.timers->killTimer(kCaptureTimer);
     m_running = Stopped;
     m_gate.setOpen(m_env.makePreviewSink != nullptr);
+    removeEmptyPlaceholder();
     DisplayCaptureStatistics(false);
     return true;
 }
@@ -464,6 +472,16 @@ void CaptureGraph::DrawStatus(const std::string& text) {
     stopRecordingFromGraph();
     sayDiskWillBeFull();
     m_diskFullStop = false;
+}
+
+void CaptureGraph::removeEmptyPlaceholder() {
+    // A clip stopped before its first picture leaves no file, as the writer would: the one
+    // made at the start is taken away again when nothing was written into it.
+    struct stat st {};
+    if (!m_placeholderClip.empty() && ::stat(m_placeholderClip.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_size == 0)
+        ::unlink(m_placeholderClip.c_str());
+    m_placeholderClip.clear();
 }
 
 bool CaptureGraph::diskIsLow() const {

@@ -221,11 +221,24 @@ TEST_F(CaptureFixture, AClipThatCannotBeWrittenIsRefusedAndThePictureGoesOn) {
     EXPECT_FALSE(s.graph()->isCapturing());
     EXPECT_TRUE(s.graph()->isPreviewing());
     EXPECT_TRUE(waitForFrame(frame));
+    // A clip stopped before its first picture leaves no file behind.
+    m_reporter.clear();
+    m_session.reset();
+    auto& silent = session("Silent|appsrc is-live=true format=time "
+                           "caps=video/x-raw,format=UYVY,width=160,height=120,framerate=30/1\n");
+    ASSERT_TRUE(silent.OpenCapture());
+    ASSERT_TRUE(silent.StartRecording(m_program.file("nothing.avi")));
+    silent.StopRecording();
+    EXPECT_FALSE(fs::exists(m_program.file("nothing.avi")));
+    m_session.reset();
+    auto& again = session(kTwoSources);
+    ASSERT_TRUE(again.OpenCapture());
+    ASSERT_TRUE(waitForFrame(frame));
     // And the next clip is written.
     const std::string clip = m_program.file("after.avi");
-    ASSERT_TRUE(s.StartRecording(clip));
-    pumpUntil([&] { return s.graph()->framesWritten() >= 5; });
-    s.StopRecording();
+    ASSERT_TRUE(again.StartRecording(clip));
+    pumpUntil([&] { return again.graph()->framesWritten() >= 5; });
+    again.StopRecording();
     EXPECT_GE(playedFrames(clip), 5);
 }
 

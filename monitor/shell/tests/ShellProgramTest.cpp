@@ -304,7 +304,10 @@ TEST_F(LiveShellTest, TheTracingBoxTakesPicturesAndClipsWhileTheTraceWaits) {
     box.button(TracingBox::Capture)->click();
     ASSERT_TRUE(waitUntil([&] { return !box.button(TracingBox::SnapShot)->isEnabled(); }));
     EXPECT_FALSE(box.button(TracingBox::Capture)->isEnabled());
-    EXPECT_TRUE(waitUntil([&] { return fs::exists(evidence + "/manual001.avi"); }));
+    EXPECT_TRUE(waitUntil([&] {
+        std::error_code ec;
+        return fs::file_size(evidence + "/manual001.avi", ec) > 0 && !ec;
+    }));
     onEngine([&](EngineHost& host) { pauseSet = host.engine()->pauseTracingEvent().isSet(); });
     EXPECT_TRUE(pauseSet);
     shell->postToWindow(kTracingBox, WM_APP_CAPTURE_IDLE, 0, 0);
