@@ -109,6 +109,16 @@ void DetectionEngine::StartWatching() {
         RaiseAlarm(kTimerAlarmCode);
 }
 
+void DetectionEngine::MoveVideoRect(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    const bool watching = m_settings.mode() == WatchDog;
+    StopWatching(false);
+    SetVideoRect(left, top, right, bottom);
+    if (!watching)
+        return;
+    StartWatching();
+    postModeChanged();
+}
+
 void DetectionEngine::StopWatching(bool final) {
     const WatchdogSettings& s = m_settings.settings();
     if (s.TracingMode == 0 && s.StopRule == 0)

@@ -102,6 +102,10 @@ public:
 
     void StartWatching();
     void StopWatching(bool final);
+    // A new place and size for the video (a skin switch, a page's SetWindowRegion): watching
+    // that was under way goes on, from a fresh reference of the new picture, so that the mode,
+    // the pages and the tray stay in step with what the engine does.
+    void MoveVideoRect(int32_t left, int32_t top, int32_t right, int32_t bottom);
     void RaiseAlarm(int code);
     void StartTracing();
     int TracingTick();

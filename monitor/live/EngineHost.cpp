@@ -80,6 +80,11 @@ void EngineHost::interruptWaits() {
         m_engine->interruptWaits();
 }
 
+void EngineHost::waitsMayRunAgain() {
+    if (!m_shutDown)
+        m_interrupt.clear();
+}
+
 void EngineHost::customEvent(QEvent* event) {
     if (event->type() != EngineEvent::type())
         return;
@@ -186,10 +191,10 @@ void EngineHost::setVideoRect(int left, int top, int right, int bottom) {
         m_engine = std::move(engine);
         m_manualPictures = 0;
         m_manualClips = 0;
-    } else {
-        m_engine->StopWatching(false);
+        m_engine->SetVideoRect(left, top, right, bottom);
+        return;
     }
-    m_engine->SetVideoRect(left, top, right, bottom);
+    m_engine->MoveVideoRect(left, top, right, bottom);
 }
 
 void EngineHost::handleMessage(uint32_t message, intptr_t wParam, intptr_t lParam) {

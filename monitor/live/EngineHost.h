@@ -55,6 +55,10 @@ public:
     void postCall(std::function<void()> call);
     // Ends a start delay or a pause under way at once (a Stop, or the end of the program).
     void interruptWaits();
+    // A Stop cut the waits short and is done: later waits (the settle after the picture comes
+    // back) wait their whole time again. Nothing is cleared once the end has begun.
+    void waitsMayRunAgain();
+    bool waitsInterrupted() const { return m_interrupt.isInterrupted(); }
 
     // --- on the engine thread ---
     // The video window's start-up: the capture side is opened and its preview started.

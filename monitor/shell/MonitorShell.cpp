@@ -579,6 +579,7 @@ void MonitorShell::stopFromMenu() {
     m_engine->post([](EngineHost& host) {
         if (host.engine())
             host.engine()->StopCommand();
+        host.waitsMayRunAgain();
     });
 }
 

@@ -132,6 +132,29 @@ TEST_F(Monitoring, APictureLargerThanTheGridIsWatchedWholeAndTheRegionMeansTheSa
     EXPECT_EQ(run(true, 0, 640), 0u);
 }
 
+TEST_F(Monitoring, AVideoMovedWhileWatchingGoesOnWatchingTheNewPicture) {
+    // With tracing set up, a stop does not go to Standing by: the mode would stay WatchDog with
+    // no detection behind it.
+    m_store->settings().TracingMode = 1;
+    start(intruder(64, 6));
+    ASSERT_EQ(m_engine->mode(), WatchDog);
+    const size_t reports = modeReports();
+    m_engine->MoveVideoRect(10, 20, 330, 260);
+    EXPECT_EQ(m_engine->mode(), WatchDog);
+    EXPECT_TRUE(m_timers.isActive(DetectionEngine::kDetectionTimer));
+    EXPECT_GT(modeReports(), reports); // the pages are told again
+    runUntilConditions(1);
+    EXPECT_EQ(m_engine->conditionCount(), 1u);
+
+    // Standing by, it stays so.
+    m_engine->StopCommand();
+    m_store->settings().TracingMode = 0;
+    m_engine->StopWatching(false);
+    m_engine->MoveVideoRect(0, 0, 320, 240);
+    EXPECT_NE(m_engine->mode(), WatchDog);
+    EXPECT_FALSE(m_timers.isActive(DetectionEngine::kDetectionTimer));
+}
+
 TEST_F(Monitoring, OneConditionWithoutTracingKeepsEvidenceMailsAndStops) {
     start(intruder(64, 6));
     EXPECT_EQ(m_engine->mode(), WatchDog);

@@ -353,6 +353,16 @@ TEST_F(LiveSkinTest, TheDelayedStartShowsItsNoticeOnThePicture) {
     // From the tray menu: Stop.
     shell->tray().action(kCommandStopWatchdog)->trigger();
     ASSERT_TRUE(waitUntil([&] { return text(main(), "mode") == "Standing by"; }));
+    // The Stop cut the waits short once; later ones (the settle after a clip or a source
+    // switch during a trace) wait their time again.
+    bool interrupted = true;
+    bool done = false;
+    shell->engine().post([&](EngineHost& host) {
+        interrupted = host.waitsInterrupted();
+        done = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return done; }));
+    EXPECT_FALSE(interrupted);
 }
 
 TEST_F(LiveSkinTest, AnotherSkinReplacesThePagesAndQuittingSavesTheSettings) {
