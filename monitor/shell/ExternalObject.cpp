@@ -301,6 +301,8 @@ QVariantMap ExternalObject::RegisterID(const QVariantList& args) {
     if (!shell().registry().addName(name, &m_window))
         return result(6);
     m_window.setRegisteredName(name);
+    // A window that has its name now is above the others too when the settings say so.
+    shell().applyTopmost();
     return result();
 }
 

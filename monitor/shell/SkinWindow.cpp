@@ -203,7 +203,10 @@ void SkinWindow::setShape(const QSize& size, const QPolygon& outline) {
     hide();
     // Caption and sizing border go; the shape is the window's whole outline. (Qt drops the
     // frameless hint when any of the caption's buttons is asked for.)
-    setWindowFlags((m_isMain ? Qt::Window : Qt::Tool) | Qt::FramelessWindowHint);
+    // Staying on top is the settings' and is kept.
+    const bool onTop = windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+    setWindowFlags((m_isMain ? Qt::Window : Qt::Tool) | Qt::FramelessWindowHint |
+                   (onTop ? Qt::WindowStaysOnTopHint : Qt::WindowFlags()));
     m_shapeSize = size;
     setFixedSize(size);
     if (outline.size() >= 3)

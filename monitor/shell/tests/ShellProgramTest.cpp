@@ -143,6 +143,13 @@ TEST_F(ShellTest, TopMostAndTheSplashFollowTheirRules) {
     ASSERT_TRUE(waitUntil([&] { return screen->windowFlags().testFlag(Qt::WindowStaysOnTopHint); }));
     EXPECT_TRUE(main().windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_TRUE(screen->isVisible());
+    // A window given a shape stays on top, and one that registers its name later is on top too.
+    EXPECT_EQ(resultOf(*screen, "WindowShape(3, 0, 0, 100, 0, 50, 80)"), 0);
+    EXPECT_TRUE(screen->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    page("skins/default/later.htm", "window.external.RegisterID('Later');");
+    SkinWindow* later = openContent("skins/default/later.htm", "Later");
+    ASSERT_NE(later, nullptr);
+    EXPECT_TRUE(later->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     // The wizard's "always on top" does the same; neither: not on top.
     settings->settings().TopMost = 0;
     settings->settings().WindowStyle = 1;
