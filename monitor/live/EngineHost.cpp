@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sys/statvfs.h>
+#include <thread>
 
 namespace gardivo {
 
@@ -303,8 +304,24 @@ bool EngineHost::manualSnapshot() {
     if (!m_engine || !m_capture || directory.empty())
         return false;
     TracingHold hold(m_engine.get());
+    // Just after a change of size (or a source that is being started again) no picture of the
+    // asked size may be there yet: the snapshot waits a moment for one. Only a picture taken
+    // counts, so the numbers have no gaps.
+    const std::string file = manualFile(directory, "manual%03d.bmp", m_manualPictures + 1);
+    const auto end = std::chrono::steady_clock::now() + kSnapshotWait;
+    bool taken = m_capture->Snapshot(file);
+    while (!taken && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        taken = m_capture->Snapshot(file);
+    }
+    if (!taken) {
+        if (m_setup.reporter)
+            m_setup.reporter->show({"No picture could be taken: the camera gives none at the moment.",
+                                    Reporter::kCaption, MessageIcon::Warning, MessageButtons::Ok, false});
+        return false;
+    }
     ++m_manualPictures;
-    return m_capture->Snapshot(manualFile(directory, "manual%03d.bmp", m_manualPictures));
+    return true;
 }
 
 bool EngineHost::manualCapture() {

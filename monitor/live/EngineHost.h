@@ -66,6 +66,8 @@ public:
     // The page placed the video: the engine is made on the first call, then given the rectangle.
     // A picture side outside 1..4096 pixels is refused and the old placement kept.
     static constexpr int kMaxVideoSide = 4096;
+    // How long a snapshot waits for a picture of the asked size.
+    static constexpr std::chrono::milliseconds kSnapshotWait{2000};
     void setVideoRect(int left, int top, int right, int bottom);
     // The end: a trace under way is released, watching stops for good, a clip is finished, and
     // the capture side and the engine go.
