@@ -8,7 +8,9 @@
 #include <QLocalSocket>
 #include <QPointer>
 #include <QThread>
+#include <QVariant>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -138,6 +140,7 @@ LocalEndpoint::LocalEndpoint(AsyncHandler handler, QObject* parent)
     : QObject(parent), m_handler(std::move(handler)), m_server(new QLocalServer(this)) {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, &LocalEndpoint::onConnection);
+    connect(&m_watch, &QTimer::timeout, this, &LocalEndpoint::look);
 }
 
 LocalEndpoint::~LocalEndpoint() {
@@ -146,13 +149,32 @@ LocalEndpoint::~LocalEndpoint() {
 
 bool LocalEndpoint::listen(const std::string& name) {
     const QString path = QString::fromStdString(pathFor(name));
-    if (m_server->listen(path))
-        return true;
+    bool listening = m_server->listen(path);
     // Left behind by a program that ended without closing it: taken over, unless it answers.
-    if (exists(name, 200))
-        return false;
-    QLocalServer::removeServer(path);
-    return m_server->listen(path);
+    if (!listening && !exists(name, 200)) {
+        QLocalServer::removeServer(path);
+        listening = m_server->listen(path);
+    }
+    if (listening) {
+        m_path = path;
+        m_watch.start(std::max<int>(100, static_cast<int>(m_idle.count() / 4)));
+    }
+    return listening;
+}
+
+void LocalEndpoint::look() {
+    if (!m_path.isEmpty() && !m_server->isListening()) {
+        // The socket file is still ours: nobody else listens under our name while we run.
+        QLocalServer::removeServer(m_path);
+        m_server->listen(m_path);
+    }
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    const auto idle = std::chrono::duration_cast<std::chrono::steady_clock::duration>(m_idle).count();
+    for (QLocalSocket* socket : findChildren<QLocalSocket*>(QString(), Qt::FindDirectChildrenOnly)) {
+        const auto last = socket->property("gardivo-last").toLongLong();
+        if (last > 0 && now - last > idle)
+            socket->abort();
+    }
 }
 
 bool LocalEndpoint::isListening() const {
@@ -161,11 +183,18 @@ bool LocalEndpoint::isListening() const {
 
 void LocalEndpoint::onConnection() {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-        if (!sameUser(socket)) {
+        // Another user, or one connection too many: turned away at once.
+        if (!sameUser(socket) || m_connections >= kMaxConnections) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
+        // The connection is the endpoint's, so that the watch finds it.
+        socket->setParent(this);
+        ++m_connections;
+        socket->setProperty("gardivo-last", QVariant::fromValue<qlonglong>(
+                                                std::chrono::steady_clock::now().time_since_epoch().count()));
+        connect(socket, &QObject::destroyed, this, [this] { --m_connections; });
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadable(socket); });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         if (socket->bytesAvailable() > 0)
@@ -174,6 +203,13 @@ void LocalEndpoint::onConnection() {
 }
 
 void LocalEndpoint::onReadable(QLocalSocket* socket) {
+    socket->setProperty("gardivo-last", QVariant::fromValue<qlonglong>(
+                                            std::chrono::steady_clock::now().time_since_epoch().count()));
+    // A client that sends and never reads its answers would make us keep them all.
+    if (socket->bytesToWrite() > kMaxUnread) {
+        socket->abort();
+        return;
+    }
     while (socket->bytesAvailable() >= kFrameBytes) {
         const QByteArray bytes = socket->read(kFrameBytes);
         // A frame of any other form ends the conversation.

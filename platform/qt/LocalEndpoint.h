@@ -14,7 +14,9 @@
 // "The window exists" means the endpoint accepts a connection.
 
 #include <QObject>
+#include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -55,12 +57,28 @@ public:
     bool listen(const std::string& name);
     bool isListening() const;
 
+    // What one endpoint holds at the most: connections at once, time a connection may say
+    // nothing, and answers a client leaves unread before it is dropped.
+    static constexpr int kMaxConnections = 32;
+    static constexpr std::chrono::milliseconds kIdleTime{30000};
+    static constexpr qint64 kMaxUnread = 64 * 1024;
+    void setIdleTime(std::chrono::milliseconds idle) { m_idle = idle; }
+    int connectionCount() const { return m_connections; }
+
 private:
     void onConnection();
     void onReadable(QLocalSocket* socket);
+    // Looks after the endpoint: listens again when the server closed itself (as it does when an
+    // accept fails, for one when the process ran out of file descriptors), and drops the
+    // connections that said nothing for too long.
+    void look();
 
     AsyncHandler m_handler;
     QLocalServer* m_server;
+    QString m_path; // where it listens, once it does
+    QTimer m_watch;
+    std::chrono::milliseconds m_idle = kIdleTime;
+    int m_connections = 0;
 };
 
 } // namespace gardivo

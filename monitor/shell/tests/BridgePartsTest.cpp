@@ -5,7 +5,11 @@
 #include "monitor/shell/WindowRegistry.h"
 #include "platform/SkinPaths.h"
 #include "platform/qt/LocalEndpoint.h"
+#include "platform/tests/QtTestApplication.h"
 #include "platform/tests/TempDir.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
 
 #include <QVariantMap>
 #include <gtest/gtest.h>
@@ -223,3 +227,69 @@ TEST(WindowRegistry, AnotherThreadAsksByNameWhileTheWindowsChange) {
     asker.join();
     EXPECT_FALSE(registry.hasName("Screen"));
 }
+
+namespace {
+
+// The endpoint looks after itself: it listens again when its server closed (as Qt's does after
+// an accept fails for want of file descriptors), and bounds what its clients can make it hold.
+TEST(LocalEndpointGuard, ListensAgainAndBoundsItsClients) {
+    ensureQtApplication();
+    TempDir runtime;
+    ::chmod(runtime.path().c_str(), 0700);
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path()));
+    LocalEndpoint endpoint([](uint32_t, int64_t, int64_t) -> int64_t { return 7; });
+    endpoint.setIdleTime(std::chrono::milliseconds(400));
+    ASSERT_TRUE(endpoint.listen("Guarded"));
+    const QString path = QString::fromStdString(LocalEndpoint::pathFor("Guarded"));
+
+    // The server closed: it is listening again by itself, and answers.
+    endpoint.findChild<QLocalServer*>()->close();
+    EXPECT_FALSE(endpoint.isListening());
+    ASSERT_TRUE(waitUntil([&] { return endpoint.isListening(); }, 3000));
+    std::atomic<bool> sent{false};
+    std::thread sender([&] {
+        int64_t result = 0;
+        sent = LocalEndpoint::send("Guarded", 1, 0, 0, &result, 3000) && result == 7;
+    });
+    waitUntil([&] { return sent.load(); }, 4000);
+    sender.join();
+    EXPECT_TRUE(sent);
+
+    // Connections beyond the limit are turned away; those that say nothing go after a while.
+    std::vector<std::unique_ptr<QLocalSocket>> clients;
+    for (int i = 0; i < LocalEndpoint::kMaxConnections + 5; ++i) {
+        clients.push_back(std::make_unique<QLocalSocket>());
+        clients.back()->connectToServer(path);
+    }
+    ASSERT_TRUE(
+        waitUntil([&] { return endpoint.connectionCount() == LocalEndpoint::kMaxConnections; }, 3000));
+    waitUntil([] { return false; }, 200);
+    EXPECT_EQ(endpoint.connectionCount(), LocalEndpoint::kMaxConnections);
+    EXPECT_TRUE(waitUntil([&] { return endpoint.connectionCount() == 0; }, 3000));
+    clients.clear();
+
+    // A client that sends and sends and never reads its answers is dropped before the answers
+    // it leaves grow without bound.
+    QLocalSocket greedy;
+    greedy.setReadBufferSize(64); // it takes in no more than this, like a client that never reads
+    greedy.connectToServer(path);
+    ASSERT_TRUE(greedy.waitForConnected(1000));
+    QByteArray frame(LocalEndpoint::kFrameBytes, '\0');
+    frame[0] = 'G';
+    frame[1] = 2;
+    QByteArray burst;
+    for (int i = 0; i < 4096; ++i)
+        burst += frame;
+    bool dropped = false;
+    for (int round = 0; round < 200 && !dropped; ++round) {
+        greedy.write(burst);
+        greedy.flush();
+        waitUntil([] { return false; }, 5);
+        dropped = greedy.state() != QLocalSocket::ConnectedState;
+    }
+    EXPECT_TRUE(dropped);
+    qputenv("XDG_RUNTIME_DIR", saved);
+}
+
+} // namespace
