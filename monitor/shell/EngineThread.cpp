@@ -64,7 +64,7 @@ void EngineThread::interruptWaits() {
         m_host->interruptWaits();
 }
 
-void EngineThread::stop() {
+void EngineThread::stop(bool serviceEvents) {
     if (m_stopped)
         return;
     m_stopped = true;
@@ -81,7 +81,9 @@ void EngineThread::stop() {
                                     }
                                     m_thread.quit();
                                 }));
-    if (m_thread.isRunning()) {
+    // The engine never waits for this thread, but what it posts here is handled meanwhile; at
+    // an end without a display nothing here may run any more, and the thread is simply waited for.
+    if (serviceEvents && m_thread.isRunning()) {
         QEventLoop loop;
         QObject::connect(&m_thread, &QThread::finished, &loop, &QEventLoop::quit);
         if (m_thread.isRunning())

@@ -35,7 +35,7 @@ public:
     void interruptWaits();
     // Ends the engine: a trace is released, watching stops, a clip is finished, the capture
     // side and the engine go, and the thread ends. Safe to call twice.
-    void stop();
+    void stop(bool serviceEvents = true);
 
 private:
     class Mailbox;

@@ -602,8 +602,12 @@ void MonitorShell::videoWindowStartUp(SkinWindow&) {
 }
 
 void MonitorShell::windowClosing(SkinWindow& window) {
-    if (&window == m_mainWindow)
+    if (&window == m_mainWindow) {
         shutDown();
+        // The settings are written as the main window closes, once the engine thread let go of
+        // them: whatever ends the program after this (the display gone, a kill) loses nothing.
+        m_settings.save();
+    }
     m_registry.remove(&window);
     m_registry.removeNames(&window);
     if (window.isVideoWindow()) {
@@ -719,6 +723,16 @@ void MonitorShell::handleEndpointMessage(uint32_t message, int64_t wParam, int64
     const int64_t result = windowProc(*m_mainWindow, event);
     if (event.reply)
         event.reply(result);
+}
+
+void MonitorShell::endWithoutDisplay() {
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    m_overlay.close();
+    if (m_watcher)
+        m_watcher->stop();
+    m_engine->stop(false);
 }
 
 void MonitorShell::shutDown() {

@@ -140,6 +140,9 @@ public:
 
     // The program ends: the engine is stopped and its objects go, then the settings are saved.
     void shutDown();
+    // The end when the display is gone and the process is already ending: the engine thread
+    // finishes a clip and lets go, with no window, tray or drawing touched.
+    void endWithoutDisplay();
     bool isShutDown() const { return m_shutDown; }
 
 signals:

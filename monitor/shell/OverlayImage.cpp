@@ -37,6 +37,8 @@ void OverlayImage::ensureSize(int right, int bottom) {
 }
 
 void OverlayImage::fillRect(const CanvasRect& rect, Colour colour) {
+    if (m_closed)
+        return;
     {
         std::lock_guard lock(m_mutex);
         const QRect area =
@@ -53,6 +55,8 @@ void OverlayImage::fillRect(const CanvasRect& rect, Colour colour) {
 
 void OverlayImage::drawText(const CanvasRect& box, std::string_view text, Colour colour, int fontSize,
                             TextAlign align) {
+    if (m_closed)
+        return;
     {
         std::lock_guard lock(m_mutex);
         const QRect area =
@@ -75,6 +79,8 @@ void OverlayImage::drawText(const CanvasRect& box, std::string_view text, Colour
 }
 
 void OverlayImage::drawLine(int x1, int y1, int x2, int y2, Colour colour, int penWidth) {
+    if (m_closed)
+        return;
     {
         std::lock_guard lock(m_mutex);
         ensureSize(std::max(x1, x2) + penWidth + 1, std::max(y1, y2) + penWidth + 1);
@@ -88,11 +94,15 @@ void OverlayImage::drawLine(int x1, int y1, int x2, int y2, Colour colour, int p
 }
 
 void OverlayImage::saveSnapshot() {
+    if (m_closed)
+        return;
     std::lock_guard lock(m_mutex);
     m_snapshot = m_image.copy();
 }
 
 void OverlayImage::restoreSnapshot() {
+    if (m_closed)
+        return;
     {
         std::lock_guard lock(m_mutex);
         if (!m_snapshot.isNull())

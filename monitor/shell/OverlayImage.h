@@ -8,6 +8,7 @@
 
 #include <QImage>
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 
@@ -29,6 +30,10 @@ public:
     // Called (on the drawing thread) after every change.
     void setChanged(std::function<void()> changed);
 
+    // Nothing is drawn any more: the program is ending without its display, when painting
+    // could use what the ending process has already taken down.
+    void close() { m_closed = true; }
+
     // 0x00BBGGRR to a Qt colour; the key colour stands for "nothing drawn".
     static QColor toQColor(Colour colour);
 
@@ -41,6 +46,7 @@ private:
     QImage m_image;
     QImage m_snapshot;
     std::function<void()> m_changed;
+    std::atomic<bool> m_closed{false};
 };
 
 } // namespace gardivo

@@ -18,14 +18,18 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+// The end made from the exit handlers when the event loop never returns.
+std::function<void()> g_endWithoutUnwinding;
 
 void onTerminate(int) {
     const char byte = 1;
@@ -72,10 +76,9 @@ int main(int argc, char** argv) {
     // Hidden windows and closed message boxes never end the program; closing the main window does.
     app.setQuitOnLastWindowClosed(false);
 
-    RegistryStore registry;
-    ShellReporter reporter;
-    auto settings = std::make_unique<SettingsStore>(ProgramKind::Gardivo, registry, reporter);
-
+    // The single-instance lock first: a second copy leaves before it has read, and so before it
+    // could write, the settings; and the first lets go of the lock only after its settings are
+    // written (objects go in the reverse order of their making).
     QtReporter startReporter;
     StartUpChecks checks;
     checks.isAdministrator = isAdministrator;
@@ -83,6 +86,10 @@ int main(int argc, char** argv) {
     const auto instance = passStartUpChecks(startReporter, checks);
     if (!instance)
         return 0;
+
+    RegistryStore registry;
+    ShellReporter reporter;
+    auto settings = std::make_unique<SettingsStore>(ProgramKind::Gardivo, registry, reporter);
 
     CompanionLauncher companions(*settings, reporter);
     setArtworkDirectory(settings->programDirectory());
@@ -95,6 +102,17 @@ int main(int argc, char** argv) {
         };
     MonitorShell shell(*settings, reporter, companions, options);
     shell.listen();
+    // When the display goes away (a logout that ends XWayland), Qt ends the process with exit()
+    // from inside its event loop, and nothing here unwinds: the end is made orderly from the
+    // exit handlers instead, the clip finished and the settings written.
+    g_endWithoutUnwinding = [&shell, &settings] {
+        shell.endWithoutDisplay();
+        settings->save();
+    };
+    std::atexit([] {
+        if (g_endWithoutUnwinding)
+            std::exchange(g_endWithoutUnwinding, nullptr)();
+    });
     QTimer paintRate;
     if (qEnvironmentVariableIsSet("GARDIVO_TIMING")) {
         QObject::connect(&shell, &MonitorShell::mainPageLoaded, [](bool ok) {
@@ -163,5 +181,7 @@ int main(int argc, char** argv) {
                     main->post(WM_CLOSE);
         });
     }
-    return app.exec();
+    const int code = app.exec();
+    g_endWithoutUnwinding = nullptr; // ended the ordinary way: the objects below see to it
+    return code;
 }

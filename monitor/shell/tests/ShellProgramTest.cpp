@@ -471,6 +471,49 @@ TEST_F(ShellTest, OtherProgramsReachTheRunningGardivoThroughItsEndpoint) {
     }
 }
 
+TEST(Program, ALostDisplayEndsItInOrderWithTheSettingsWritten) {
+    ensureWebApplication();
+    if (!isAdministrator())
+        GTEST_SKIP() << "gardivo refuses to run for this user";
+    // A display of its own, to be taken away; and a program directory of its own.
+    QProcess xvfb;
+    xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    ASSERT_TRUE(waitUntil([&] { return xvfb.canReadLine() || xvfb.state() == QProcess::NotRunning; }, 10000));
+    const QString display = ":" + QString::fromUtf8(xvfb.readLine()).trimmed();
+    TempDir program, runtime, registryDir, home;
+    ::chmod(runtime.path().c_str(), 0700);
+    std::filesystem::copy(GARDIVO_PROGRAM_DIR, program.path(),
+                          std::filesystem::copy_options::recursive |
+                              std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove(program.file("watchdog.cfg"));
+    std::filesystem::remove(program.file("watchdog.mdb"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", display);
+    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.path()));
+    environment.insert("TAVRIN_REGISTRY_DIR", QString::fromStdString(registryDir.path()));
+    environment.insert("HOME", QString::fromStdString(home.path()));
+    environment.insert("GARDIVO_TIMING", "1");
+    QProcess gardivo;
+    gardivo.setProcessEnvironment(environment);
+    gardivo.setProcessChannelMode(QProcess::MergedChannels);
+    gardivo.start(QString::fromStdString(program.file("gardivo")), {});
+    QByteArray said;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            said += gardivo.readAll();
+            return said.contains("main page loaded") || gardivo.state() == QProcess::NotRunning;
+        },
+        30000))
+        << said.toStdString();
+    ASSERT_FALSE(std::filesystem::exists(program.file("watchdog.cfg")));
+    // The display goes, as when a logout ends XWayland.
+    xvfb.kill();
+    xvfb.waitForFinished(5000);
+    ASSERT_TRUE(waitUntil([&] { return gardivo.state() == QProcess::NotRunning; }, 30000));
+    EXPECT_TRUE(std::filesystem::exists(program.file("watchdog.cfg"))) << said.toStdString();
+    EXPECT_EQ(std::filesystem::file_size(program.file("watchdog.cfg")), WatchdogSettings::kSize);
+}
+
 TEST(Program, ASecondGardivoExitsAndTheFirstKeepsRunning) {
     ensureWebApplication();
     if (!isAdministrator())
@@ -489,12 +532,19 @@ TEST(Program, ASecondGardivoExitsAndTheFirstKeepsRunning) {
     first.start(gardivo, {});
     ASSERT_TRUE(waitUntil([&] { return LocalEndpoint::exists(MonitorShell::kEndpointName, 200); }, 30000));
 
+    // The second copy leaves without touching the settings file.
+    const std::string cfg = std::string(GARDIVO_PROGRAM_DIR) + "/watchdog.cfg";
+    if (!std::filesystem::exists(cfg))
+        writeBytes(cfg, std::vector<uint8_t>(WatchdogSettings::kSize, 0));
+    const auto past = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 365);
+    std::filesystem::last_write_time(cfg, past);
     QProcess second;
     second.setProcessEnvironment(environment);
     second.start(gardivo, {});
     ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 30000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(std::filesystem::last_write_time(cfg), past);
     EXPECT_EQ(first.state(), QProcess::Running);
     EXPECT_TRUE(LocalEndpoint::exists(MonitorShell::kEndpointName, 500));
 
