@@ -2,6 +2,8 @@
 // the start-up checks, the endpoint other programs talk to, and two copies started at once.
 
 #include "ShellTestKit.h"
+#include "codec_filter/AviReader.h"
+#include "monitor/capture/tests/PlayedFrames.h"
 #include "monitor/history/HistoryStore.h"
 #include "monitor/messages/WindowMessages.h"
 #include "monitor/shell/ShellReporter.h"
@@ -485,14 +487,29 @@ TEST(Program, ALostDisplayEndsItInOrderWithTheSettingsWritten) {
     std::filesystem::copy(GARDIVO_PROGRAM_DIR, program.path(),
                           std::filesystem::copy_options::recursive |
                               std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::remove(program.file("watchdog.cfg"));
     std::filesystem::remove(program.file("watchdog.mdb"));
+    // Watching the Test Pattern, which walks in at once; the alarm's clip runs until something
+    // ends it.
+    writeText(program.file("sources.txt"),
+              "Quick|gardivotestsrc still-seconds=1 move-seconds=0.5 rest-seconds=30\n");
+    auto s = defaultSettings(ProgramKind::Wizard, program.path());
+    setFieldText(s.WorkingDirectory, home.file("work"));
+    s.ActionFlags = 1;
+    s.RecordTimeLimit = 0;
+    s.TracingMode = 0;
+    s.StopRule = 0;
+    const auto record = s.toBytes();
+    writeBytes(program.file("watchdog.cfg"), std::vector<uint8_t>(record.begin(), record.end()));
+    const auto past = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
+    std::filesystem::last_write_time(program.file("watchdog.cfg"), past);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DISPLAY", display);
     environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.path()));
     environment.insert("TAVRIN_REGISTRY_DIR", QString::fromStdString(registryDir.path()));
     environment.insert("HOME", QString::fromStdString(home.path()));
     environment.insert("GARDIVO_TIMING", "1");
+    environment.insert("GARDIVO_SOURCE", "Quick");
+    environment.insert("GARDIVO_START_WATCHING", "1");
     QProcess gardivo;
     gardivo.setProcessEnvironment(environment);
     gardivo.setProcessChannelMode(QProcess::MergedChannels);
@@ -505,13 +522,31 @@ TEST(Program, ALostDisplayEndsItInOrderWithTheSettingsWritten) {
         },
         30000))
         << said.toStdString();
-    ASSERT_FALSE(std::filesystem::exists(program.file("watchdog.cfg")));
+    // The alarm's clip is being written.
+    std::string clip;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            std::error_code ec;
+            for (const auto& e : std::filesystem::recursive_directory_iterator(home.file("work"), ec))
+                if (e.path().extension() == ".avi" && e.file_size(ec) > 300000)
+                    clip = e.path().string();
+            return !clip.empty();
+        },
+        30000));
     // The display goes, as when a logout ends XWayland.
     xvfb.kill();
     xvfb.waitForFinished(5000);
     ASSERT_TRUE(waitUntil([&] { return gardivo.state() == QProcess::NotRunning; }, 30000));
-    EXPECT_TRUE(std::filesystem::exists(program.file("watchdog.cfg"))) << said.toStdString();
+    // The settings were written, and the clip was finished: it has its index and plays.
+    EXPECT_NE(std::filesystem::last_write_time(program.file("watchdog.cfg")), past);
     EXPECT_EQ(std::filesystem::file_size(program.file("watchdog.cfg")), WatchdogSettings::kSize);
+    gst_init(nullptr, nullptr);
+    gst_registry_scan_path(gst_registry_get(), GARDIVO_PROGRAM_DIR);
+    EXPECT_GT(playedFrames(clip), 10) << clip;
+    // Its headers count the frames, which only the finishing of the file writes.
+    const auto info = readTrv2StreamInfo(clip);
+    ASSERT_TRUE(info);
+    EXPECT_GT(info->frames, 10u);
 }
 
 TEST(Program, ASecondGardivoExitsAndTheFirstKeepsRunning) {
