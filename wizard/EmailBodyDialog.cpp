@@ -28,9 +28,13 @@ void EmailBodyDialog::setBody(const std::string& body) {
 }
 
 std::string EmailBodyDialog::body() const {
-    std::string out;
-    for (const QString& line : m_text->toPlainText().split('\n'))
-        out += line.toStdString() + "\r\n";
+    // Every line ends in CR LF, the last one too; a text that ends in a line break already has
+    // it, so that opening and closing the dialog gives back the body it was given.
+    QString text = m_text->toPlainText();
+    text.replace("\n", "\r\n");
+    if (!text.endsWith("\r\n"))
+        text += "\r\n";
+    std::string out = text.toStdString();
     // Cut at a character boundary: the record holds UTF-8.
     if (out.size() > kLength) {
         size_t cut = kLength;

@@ -479,6 +479,13 @@ TEST_F(WizardTest, TheMailDialogsKeepTheirValues) {
     EXPECT_EQ(body.body(), "one\r\ntwo\r\n");
     body.editor()->setPlainText(QString(300, 'x'));
     EXPECT_EQ(body.body().size(), 259u);
+    // Opened and closed with OK, again and again: the body stays as it was.
+    std::string roundTrip = "first\r\nsecond\r\n";
+    for (int i = 0; i < 3; ++i) {
+        body.setBody(roundTrip);
+        roundTrip = body.body();
+    }
+    EXPECT_EQ(roundTrip, "first\r\nsecond\r\n");
 }
 
 TEST_F(WizardTest, TheDirectoryChooserTakesOnlyLocalHardDrives) {
