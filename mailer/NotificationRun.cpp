@@ -5,9 +5,11 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <netdb.h>
+#include <pwd.h>
 #include <thread>
 #include <unistd.h>
 
@@ -30,6 +32,20 @@ NotificationRun::NotificationRun(SettingsStore& store, Reporter& reporter,
 
 NotificationRun::~NotificationRun() {
     closeLog();
+}
+
+std::string NotificationRun::senderAtThisHost(const std::string& user) {
+    std::string local = user;
+    if (local.empty()) {
+        if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name)
+            local = pw->pw_name;
+    }
+    if (local.empty())
+        local = "gardivo";
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0')
+        std::snprintf(host, sizeof host, "localhost");
+    return local + "@" + host;
 }
 
 std::string NotificationRun::serverFromAddress(const std::string& address) {
@@ -181,6 +197,10 @@ NotificationRun::Attempt NotificationRun::attemptThroughServer(MimeMessage& mess
     // names one.
     if (message.From.find('@') == std::string::npos && m_server.user.find('@') != std::string::npos)
         message.From = m_server.user;
+    // A bare IP address is no sender a provider takes: the user's name (or the login's) at this
+    // machine's host name instead.
+    if (message.From.find('@') == std::string::npos)
+        message.From = senderAtThisHost(m_server.user);
     SmtpConnection connection(m_server.host, m_server.port, security);
     connection.setTimeouts(m_connectTimeout, m_replyTimeout);
     // Through a configured server the user is told what failed: the connection, TLS or the login.

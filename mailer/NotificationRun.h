@@ -87,6 +87,9 @@ public:
     static std::string localAddress();
     // The part of an address after its first '@', or the whole address.
     static std::string serverFromAddress(const std::string& address);
+    // The sender when no address with a domain is known: user (else the login's name) at this
+    // machine's host name.
+    static std::string senderAtThisHost(const std::string& user);
 
 private:
     struct Attempt {

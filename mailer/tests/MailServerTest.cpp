@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
@@ -90,6 +92,20 @@ TEST_F(MailServerTest, StartTlsThenAuthPlainAndTheUserSends) {
     EXPECT_NE(inside.find("RCPT TO: <owner@example.com>\r\n"), std::string::npos);
     EXPECT_NE(log().find("Warning EMail sending OK."), std::string::npos);
     EXPECT_TRUE(waits.empty());
+}
+
+TEST_F(MailServerTest, AUserWithoutADomainSendsFromTheUserAtThisHostNotFromAnAddress) {
+    TlsSmtpServer server(good);
+    ASSERT_TRUE(server.listen());
+    auto run = runThrough(server.port(), "guard");
+    std::string error;
+    ASSERT_TRUE(run->send(alert(), error)) << error << "\n" << log();
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    EXPECT_NE(server.encryptedText().find("MAIL From: <guard@" + std::string(host) + ">\r\n"),
+              std::string::npos)
+        << server.encryptedText();
+    EXPECT_EQ(server.encryptedText().find("MAIL From: <10.0.0.5>"), std::string::npos);
 }
 
 TEST_F(MailServerTest, AuthLoginWhenThatIsAllTheServerOffers) {
