@@ -83,10 +83,14 @@ void SmtpDialog::load() {
 }
 
 void SmtpDialog::store() {
-    const std::string encoded = base64Encode(m_password->text().toStdString());
+    // Without authentication there is no login: no user the mailer would log in as, and no
+    // password kept for nothing.
+    const bool login = m_authentication->isChecked();
+    const std::string encoded = login ? base64Encode(m_password->text().toStdString()) : std::string();
     m_registry.update(RegistryRoot::LocalMachine, [&](RegistryHive& hive) {
         hive.setValue(kKey, "SMTP Server Name", RegistryValue::string(m_server->text().toStdString()));
-        hive.setValue(kKey, "User ID", RegistryValue::string(m_user->text().toStdString()));
+        hive.setValue(kKey, "User ID",
+                      RegistryValue::string(login ? m_user->text().toStdString() : std::string()));
         hive.setValue(kKey, "Password",
                       RegistryValue::binary(std::vector<uint8_t>(encoded.begin(), encoded.end())));
         hive.setValue(kKey, "Prompt for Password", RegistryValue::dword(m_remember->isChecked() ? 0 : 1));

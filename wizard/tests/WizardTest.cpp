@@ -471,6 +471,20 @@ TEST_F(WizardTest, TheMailDialogsKeepTheirValues) {
     SmtpDialog cleared(registry);
     EXPECT_FALSE(cleared.authentication()->isChecked());
     EXPECT_FALSE(cleared.remember()->isChecked());
+    // Authentication unchecked with a user and a password typed: nothing to log in with is kept.
+    {
+        SmtpDialog dialog(registry);
+        dialog.authentication()->click();
+        dialog.user()->setText("guard");
+        dialog.password()->setText("abcde");
+        dialog.authentication()->click();
+        EXPECT_FALSE(dialog.authentication()->isChecked());
+        dialog.store();
+    }
+    EXPECT_EQ(registry.queryValue(RegistryRoot::LocalMachine, SmtpDialog::kKey, "User ID")->text(), "");
+    const auto none = registry.queryValue(RegistryRoot::LocalMachine, SmtpDialog::kKey, "Password");
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->data.empty());
 
     EmailBodyDialog body;
     body.setBody("first\r\nsecond\r\n");
