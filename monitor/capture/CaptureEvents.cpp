@@ -154,14 +154,17 @@ void CaptureGraph::sourceFailed(const std::string& reason) {
     // otherwise fill the screen with boxes.
     if (!m_outage) {
         m_outage = true;
-        const CaptureSource* source = videoSource();
         std::string why = reason;
         while (!why.empty() && (why.back() == '.' || why.back() == ' '))
             why.pop_back(); // the media framework's texts end in a full stop of their own
-        m_env.reporter->say("The video source \"" + (source ? source->name : std::string()) +
-                            "\" gives no picture: " + why + ". Gardivo tries again by itself.");
+        m_env.reporter->say(sourceLabel() + " gives no picture: " + why + ". Gardivo tries again by itself.");
     }
     scheduleReconnect();
+}
+
+std::string CaptureGraph::sourceLabel() const {
+    const CaptureSource* source = videoSource();
+    return "The video source \"" + (source ? source->name : std::string()) + "\"";
 }
 
 void CaptureGraph::stopRecordingFromGraph() {
@@ -208,9 +211,7 @@ void CaptureGraph::OnTimer(int id) {
                 m_reconnectDelay_ms = 1000; // it works again: the next failure is retried soon
                 if (m_outage) {
                     m_outage = false;
-                    const CaptureSource* source = videoSource();
-                    m_env.reporter->say("The video source \"" + (source ? source->name : std::string()) +
-                                        "\" gives pictures again.");
+                    m_env.reporter->say(sourceLabel() + " gives pictures again.");
                 }
             }
         } else if (now - m_lastProgress > m_env.stallTime && !m_reconnectPending) {

@@ -99,6 +99,14 @@ GstFlowReturn CaptureGraph::onNewSample(GstAppSink* sink, gpointer data) {
 }
 
 bool CaptureGraph::GrabFrame(std::vector<uint8_t>& slot) {
+    // The detector looked: the gate learns its pace from these looks (a snapshot is none).
+    if (!copyFrame(slot))
+        return false;
+    m_gate.looked();
+    return true;
+}
+
+bool CaptureGraph::copyFrame(std::vector<uint8_t>& slot) {
     SampleRef sample;
     {
         std::lock_guard lock(m_sampleMutex);
@@ -126,7 +134,6 @@ bool CaptureGraph::GrabFrame(std::vector<uint8_t>& slot) {
     // An odd width is grabbed one pixel wider, UYVY coming in pairs; each row handed out has
     // exactly the asked width, so that the detector's rows line up with the picture's.
     const size_t rowBytes = static_cast<size_t>(m_frameWidth) * 2;
-    m_gate.looked();
     const size_t stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
     const auto* data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
     slot.resize(rowBytes * height);
@@ -138,7 +145,7 @@ bool CaptureGraph::GrabFrame(std::vector<uint8_t>& slot) {
 
 bool CaptureGraph::SnapshotToFile(const std::string& path) {
     std::vector<uint8_t> frame;
-    if (!GrabFrame(frame) || frame.empty() || !m_env.settings)
+    if (!copyFrame(frame) || frame.empty() || !m_env.settings)
         return false;
     // A frame is handed out only at the asked size.
     const GardivoBitmapInfoHeader header = bitmapHeaderFor(m_frameWidth, m_frameHeight);

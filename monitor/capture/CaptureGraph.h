@@ -201,6 +201,10 @@ private:
     GstCaps* grabberCaps() const;
     static GstBusSyncReply busSyncHandler(GstBus* bus, GstMessage* message, gpointer self);
     static GstFlowReturn onNewSample(GstAppSink* sink, gpointer self);
+    // The newest frame at the asked size, as GrabFrame hands it out.
+    bool copyFrame(std::vector<uint8_t>& slot);
+    // "The video source "NAME"" for what the user is told of the source in use.
+    std::string sourceLabel() const;
 
     Environment m_env;
     SourceCatalog& m_catalog;
