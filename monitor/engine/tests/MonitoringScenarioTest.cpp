@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 using namespace gardivo;
@@ -63,14 +64,17 @@ protected:
     }
 
     // Builds the engine over a scene and starts watching.
-    void start(SyntheticScene::Script script) {
-        m_scene = std::make_unique<SyntheticScene>(320, 240, script);
+    void start(SyntheticScene::Script script, int width = 320, int height = 240,
+               std::optional<SelectionRectangle> region = std::nullopt) {
+        m_scene = std::make_unique<SyntheticScene>(width, height, script);
         m_engine = std::make_unique<DetectionEngine>(*m_store, m_canvas,
                                                      EngineServices{&m_sink, &m_timers, &m_clock, &m_recorder,
                                                                     &m_sound, m_companions.get(),
                                                                     m_converter.get()});
         m_engine->setFrameSource(m_scene.get());
-        m_engine->SetVideoRect(0, 0, 320, 240);
+        m_engine->SetVideoRect(0, 0, width, height);
+        if (region)
+            m_engine->setSelectionRect(*region);
         m_engine->StartCommand();
     }
     // Runs virtual time until the condition count reaches n (or the time is up).
@@ -105,16 +109,8 @@ TEST_F(Monitoring, APictureLargerThanTheGridIsWatchedWholeAndTheRegionMeansTheSa
     const auto run = [&](bool region, int32_t x1, int32_t x2) {
         auto script = intruder(64, 6, 8);
         script.enterAt = 0.72;
-        m_scene = std::make_unique<SyntheticScene>(1280, 720, script);
-        m_engine = std::make_unique<DetectionEngine>(*m_store, m_canvas,
-                                                     EngineServices{&m_sink, &m_timers, &m_clock, &m_recorder,
-                                                                    &m_sound, m_companions.get(),
-                                                                    m_converter.get()});
-        m_engine->setFrameSource(m_scene.get());
         m_store->settings().RegionMode = region ? 1 : 0;
-        m_engine->SetVideoRect(0, 0, 1280, 720);
-        m_engine->setSelectionRect({x1, 0, x2, 720});
-        m_engine->StartCommand();
+        start(script, 1280, 720, SelectionRectangle{x1, 0, x2, 720});
         runUntilConditions(1, 10s);
         return m_engine->conditionCount();
     };
