@@ -164,10 +164,8 @@ TEST_F(CaptureFixture, ATimeLimitEndsTheClipAtTheFirstTickPastIt) {
 }
 
 TEST_F(CaptureFixture, TheDiskWatchDrawsAbove39MiBAndStopsOnceAtIt) {
-    RecordingOverlayCanvas canvas;
-    DetectionEngine engine(*m_store, canvas);
-    engine.SetVideoRect(0, 0, 160, 120);
-    m_engine = &engine; // the statistics are drawn over its picture
+    useEngine(); // the statistics are drawn over its picture
+    const RecordingOverlayCanvas& canvas = m_canvas;
     auto& s = session(kTwoSources);
     ASSERT_TRUE(s.OpenCapture());
     m_freeBytes = 40ll << 20;
@@ -194,10 +192,7 @@ TEST_F(CaptureFixture, TheDiskWatchDrawsAbove39MiBAndStopsOnceAtIt) {
 }
 
 TEST_F(CaptureFixture, AClipThatCannotBeWrittenIsRefusedAndThePictureGoesOn) {
-    RecordingOverlayCanvas canvas;
-    DetectionEngine engine(*m_store, canvas);
-    engine.SetVideoRect(0, 0, 160, 120);
-    m_engine = &engine;
+    useEngine();
     auto& s = session(kTwoSources);
     ASSERT_TRUE(s.OpenCapture());
     std::vector<uint8_t> frame;
@@ -320,10 +315,7 @@ TEST_F(CaptureFixture, ARemovedCameraIsSaidAndTheNextOneTakesOver) {
 }
 
 TEST_F(CaptureFixture, AClipThatStopsWhileTracingLetsTheTraceGoOn) {
-    RecordingOverlayCanvas canvas;
-    DetectionEngine engine(*m_store, canvas);
-    engine.SetVideoRect(0, 0, 160, 120);
-    m_engine = &engine;
+    DetectionEngine& engine = useEngine();
     auto& s = session(kTwoSources);
     ASSERT_TRUE(s.OpenCapture());
     m_store->settings().TracingMode = 1;

@@ -88,6 +88,13 @@ protected:
         }
         return condition();
     }
+    // A detection engine over the session's picture, drawing on a canvas the test can read.
+    DetectionEngine& useEngine() {
+        m_ownEngine = std::make_unique<DetectionEngine>(*m_store, m_canvas);
+        m_ownEngine->SetVideoRect(0, 0, m_width, m_height);
+        m_engine = m_ownEngine.get();
+        return *m_ownEngine;
+    }
     bool waitForFrame(std::vector<uint8_t>& frame) {
         return pumpUntil([&] { return m_session->GrabFrame(frame); });
     }
@@ -106,6 +113,8 @@ protected:
     int64_t m_freeBytes = int64_t(1) << 40;
     bool m_fakeNow = false;
     uint64_t m_now_ms = 0;
+    RecordingOverlayCanvas m_canvas;
+    std::unique_ptr<DetectionEngine> m_ownEngine;
     DetectionEngine* m_engine = nullptr;
     std::chrono::milliseconds m_stallTime{5000};
     int m_width = 160;
