@@ -19,6 +19,8 @@ packages=(
     libssl-dev ca-certificates libc6-dev
     # tests
     libgtest-dev libgmock-dev xvfb xauth locales
+    # a notification area for the tray tests
+    trayer
     # the cameras the tests start: an RTSP server with an H.264 encoder
     libgstrtspserver-1.0-dev gstreamer1.0-plugins-ugly
     # benchmarks and their baselines

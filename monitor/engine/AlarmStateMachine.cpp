@@ -69,7 +69,9 @@ void DetectionEngine::StartCommand(bool fromMenu) {
                                : "Please wait, Gardivo will start %d seconds later...",
                       delay_s);
         DrawStatusLabel(text, kYellow, 12, 0, videoY(m_frameHeight) - m_videoRect.top - 20, 300);
+        m_startWaiting = true;
         const bool waited = waitOnEngineThread(std::chrono::seconds(delay_s));
+        m_startWaiting = false;
         fillVideoRect(kKeyColour);
         // A Stop, or the end of the program, came during the delay: watching does not start.
         if (!waited)

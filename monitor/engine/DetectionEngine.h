@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -116,6 +117,8 @@ public:
     // Cuts short the start delay and the 500 ms pauses of the engine thread; safe from any thread.
     // The shell calls it before it queues a Stop, and when the program ends.
     void interruptWaits() { m_waitInterrupt.interrupt(); }
+    // A Start waits out its delay; safe from any thread. The menus offer Stop meanwhile.
+    bool startWaiting() const { return m_startWaiting.load(); }
 
     // --- evidence ---
 
@@ -260,6 +263,7 @@ private:
     bool m_tracingBoxOpen = false;
     ManualResetEvent m_pauseTracing{true};
     WaitInterrupt m_waitInterrupt;
+    std::atomic<bool> m_startWaiting{false};
 
     // region selection
     bool m_regionDragging = false;

@@ -81,6 +81,11 @@ void EngineHost::interruptWaits() {
         m_engine->interruptWaits();
 }
 
+bool EngineHost::startWaiting() {
+    std::lock_guard lock(m_engineMutex);
+    return m_engine && m_engine->startWaiting();
+}
+
 void EngineHost::waitsMayRunAgain() {
     if (!m_shutDown)
         m_interrupt.clear();

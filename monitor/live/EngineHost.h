@@ -59,6 +59,8 @@ public:
     // back) wait their whole time again. Nothing is cleared once the end has begun.
     void waitsMayRunAgain();
     bool waitsInterrupted() const { return m_interrupt.isInterrupted(); }
+    // A Start waits out its delay.
+    bool startWaiting();
 
     // --- on the engine thread ---
     // The video window's start-up: the capture side is opened and its preview started.

@@ -64,6 +64,11 @@ void EngineThread::interruptWaits() {
         m_host->interruptWaits();
 }
 
+bool EngineThread::startWaiting() {
+    std::lock_guard lock(m_hostMutex);
+    return m_host && m_host->startWaiting();
+}
+
 void EngineThread::stop(bool serviceEvents) {
     if (m_stopped)
         return;

@@ -33,6 +33,8 @@ public:
     void post(Work work);
     // Cuts short a start delay or a pause under way (before a Stop, and at the end).
     void interruptWaits();
+    // Whether a Start waits out its delay; from any thread.
+    bool startWaiting();
     // Ends the engine: a trace is released, watching stops, a clip is finished, the capture
     // side and the engine go, and the thread ends. Safe to call twice.
     void stop(bool serviceEvents = true);

@@ -109,6 +109,7 @@ MonitorShell::MonitorShell(SettingsStore& settings, Reporter& reporter, Companio
     };
     tray.mode = [this] { return m_settings.mode(); };
     tray.wizardRunning = [this] { return !m_companions.IsSetupWizardFree(); };
+    tray.startWaiting = [this] { return m_engine && m_engine->startWaiting(); };
     m_tray = std::make_unique<TrayIcon>(std::move(tray));
 
     // New pictures and new drawings ask for one repaint each, however fast they come.
@@ -519,7 +520,7 @@ void MonitorShell::trayMessage(SkinWindow&, intptr_t mouseMessage) {
         }
         break;
     case WM_RBUTTONDOWN:
-        m_tray->updateMenu(m_settings.mode(), !m_companions.IsSetupWizardFree());
+        m_tray->updateMenu(m_settings.mode(), !m_companions.IsSetupWizardFree(), m_engine->startWaiting());
         m_tray->menu()->popup(QCursor::pos());
         break;
     default:

@@ -33,7 +33,8 @@ TrayIcon::TrayIcon(Handlers handlers, QObject* parent)
     // The states are those of the moment the menu opens.
     connect(m_menu.get(), &QMenu::aboutToShow, this, [this] {
         updateMenu(m_handlers.mode ? m_handlers.mode() : StandBy,
-                   m_handlers.wizardRunning && m_handlers.wizardRunning());
+                   m_handlers.wizardRunning && m_handlers.wizardRunning(),
+                   m_handlers.startWaiting && m_handlers.startWaiting());
     });
     m_icon->setContextMenu(m_menu.get());
     m_icon->setToolTip(tipFor(StandBy));
@@ -90,11 +91,11 @@ QAction* TrayIcon::action(int command) const {
     return nullptr;
 }
 
-void TrayIcon::updateMenu(int mode, bool wizardRunning) {
+void TrayIcon::updateMenu(int mode, bool wizardRunning, bool startWaiting) {
     QAction* start = action(kCommandStartWatchdog);
     QAction* stop = action(kCommandStopWatchdog);
     QAction* wizard = action(kCommandOpenSetupWizard);
-    const bool watching = mode != StandBy;
+    const bool watching = mode != StandBy || startWaiting;
     start->setChecked(watching);
     start->setEnabled(!watching);
     stop->setEnabled(watching);

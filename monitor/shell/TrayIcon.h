@@ -24,6 +24,7 @@ public:
         std::function<void()> clicked;            // the icon was clicked
         std::function<int()> mode;                // the monitoring mode now
         std::function<bool()> wizardRunning;      // the setup wizard is open
+        std::function<bool()> startWaiting;       // a Start waits out its delay
     };
 
     explicit TrayIcon(Handlers handlers, QObject* parent = nullptr);
@@ -39,8 +40,9 @@ public:
     void updateTip(int mode);
     QString tip() const;
 
-    // Sets the items' check and enable states for the mode, as before each showing.
-    void updateMenu(int mode, bool wizardRunning);
+    // Sets the items' check and enable states for the mode, as before each showing. A Start that
+    // waits out its delay counts as watching: the user can still call it off with Stop.
+    void updateMenu(int mode, bool wizardRunning, bool startWaiting = false);
     QMenu* menu() const { return m_menu.get(); }
     QAction* action(int command) const;
 

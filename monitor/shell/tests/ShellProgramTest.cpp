@@ -73,8 +73,13 @@ TEST(TrayMenu, ItemsFollowTheModeAndTheWizard) {
     ensureWebApplication();
     int mode = StandBy;
     bool wizard = false;
+    bool waiting = false;
     std::vector<int> chosen;
-    TrayIcon tray({[&](int id) { chosen.push_back(id); }, {}, [&] { return mode; }, [&] { return wizard; }});
+    TrayIcon tray({[&](int id) { chosen.push_back(id); },
+                   {},
+                   [&] { return mode; },
+                   [&] { return wizard; },
+                   [&] { return waiting; }});
     QMenu& menu = *tray.menu();
     QStringList texts;
     for (QAction* item : menu.actions())
@@ -99,6 +104,13 @@ TEST(TrayMenu, ItemsFollowTheModeAndTheWizard) {
     mode = Tracing;
     emit menu.aboutToShow();
     EXPECT_FALSE(tray.action(kCommandStartWatchdog)->isEnabled());
+    // A Start that waits out its delay can be called off.
+    mode = StandBy;
+    waiting = true;
+    emit menu.aboutToShow();
+    EXPECT_TRUE(tray.action(kCommandStartWatchdog)->isChecked());
+    EXPECT_FALSE(tray.action(kCommandStartWatchdog)->isEnabled());
+    EXPECT_TRUE(tray.action(kCommandStopWatchdog)->isEnabled());
 
     tray.action(kCommandExit)->trigger();
     EXPECT_EQ(chosen, (std::vector<int>{kCommandExit}));
