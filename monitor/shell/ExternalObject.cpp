@@ -46,21 +46,12 @@ std::string text(const QVariant& value) {
     return value.toString().toStdString();
 }
 
-// The last component of a directory path.
-std::string lastComponent(const std::string& path) {
-    const size_t end = path.find_last_not_of('/');
-    if (end == std::string::npos)
-        return {};
-    const size_t slash = path.find_last_of('/', end);
-    return path.substr(slash == std::string::npos ? 0 : slash + 1,
-                       end - (slash == std::string::npos ? 0 : slash + 1) + 1);
-}
-
 constexpr int kMaxShapePoints = 4096;
 
 } // namespace
 
-ExternalObject::ExternalObject(SkinWindow& window) : QObject(&window), m_window(window) {
+ExternalObject::ExternalObject(MonitorShell& shell, SkinWindow& window)
+    : QObject(&window), m_shell(shell), m_window(window) {
     setObjectName(QStringLiteral("external"));
     // Nor can a page rename it: its name is put back.
     connect(this, &QObject::objectNameChanged, this, [this](const QString& name) {
@@ -73,10 +64,6 @@ bool ExternalObject::event(QEvent* event) {
     if (event->type() == QEvent::DeferredDelete)
         return true;
     return QObject::event(event);
-}
-
-MonitorShell& ExternalObject::shell() {
-    return m_window.shell();
 }
 
 void ExternalObject::run(const std::string& script) {
@@ -447,7 +434,7 @@ QVariantMap ExternalObject::Localize(const QVariantList& args) {
 QVariantMap ExternalObject::SelectGroup(const QVariantList& args) {
     if (!args.isEmpty())
         return failure(BridgeFailure::BadParamCount);
-    run(scriptCall("SelectRecord", lastComponent(shell().settings().evidenceDirectory())));
+    run(scriptCall("SelectRecord", shell().evidenceGroup()));
     return result();
 }
 

@@ -18,7 +18,7 @@ class SkinWindow;
 class ExternalObject final : public QObject {
     Q_OBJECT
 public:
-    explicit ExternalObject(SkinWindow& window);
+    ExternalObject(MonitorShell& shell, SkinWindow& window);
 
     Q_INVOKABLE QVariantMap call(const QString& name, const QVariantList& args);
 
@@ -57,10 +57,11 @@ private:
     QVariantMap DeleteRecord(const QVariantList& args);
     QVariantMap HistoryRows(const QVariantList& args);
 
-    MonitorShell& shell();
+    MonitorShell& shell() { return m_shell; }
     // Runs a script in this window's page (a failure is not reported).
     void run(const std::string& script);
 
+    MonitorShell& m_shell;
     SkinWindow& m_window;
 };
 

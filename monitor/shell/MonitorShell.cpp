@@ -1,5 +1,6 @@
 #include "MonitorShell.h"
 
+#include "ExternalObject.h"
 #include "SkinWindow.h"
 #include "SplashScreen.h"
 #include "TracingBox.h"
@@ -27,15 +28,6 @@
 namespace gardivo {
 
 namespace {
-
-std::string lastComponent(const std::string& path) {
-    const size_t end = path.find_last_not_of('/');
-    if (end == std::string::npos)
-        return {};
-    const size_t slash = path.find_last_of('/', end);
-    const size_t begin = slash == std::string::npos ? 0 : slash + 1;
-    return path.substr(begin, end - begin + 1);
-}
 
 bool onGuiThread(const QObject& object) {
     return QThread::currentThread() == object.thread();
@@ -205,131 +197,25 @@ SkinWindow* MonitorShell::videoWindow() const {
     return m_videoWindow.data();
 }
 
+std::string MonitorShell::evidenceGroup() const {
+    const std::string path = m_settings.evidenceDirectory();
+    const size_t end = path.find_last_not_of('/');
+    if (end == std::string::npos)
+        return {};
+    const size_t slash = path.find_last_of('/', end);
+    const size_t begin = slash == std::string::npos ? 0 : slash + 1;
+    return path.substr(begin, end - begin + 1);
+}
+
+QObject* MonitorShell::makeExternal(SkinWindow& window) {
+    return new ExternalObject(*this, window);
+}
+
 SkinWindow* MonitorShell::makeWindow(bool isMain) {
     auto* window = new SkinWindow(*this, isMain);
     m_registry.add(window);
     m_allWindows.emplace_back(window);
     return window;
-}
-
-int MonitorShell::createContentWindow(const std::string& page) {
-    if (SkinWindow* history = findWindow(kHistory)) {
-        history->showNormal();
-        history->raise();
-        return 0;
-    }
-    if (skinChangePending) {
-        // The new skin's main page asks for its video page: the video window stays and shows it.
-        if (SkinWindow* screen = findWindow(kScreen))
-            if (const auto file = programFile(programDirectory(), page))
-                screen->navigate(QUrl::fromLocalFile(QString::fromStdString(*file)));
-        skinChangePending = false;
-        return 0;
-    }
-    // A page of the program directory, or a web address; nothing else is opened.
-    QUrl url;
-    if (const auto file = programFile(programDirectory(), page)) {
-        url = QUrl::fromLocalFile(QString::fromStdString(*file));
-    } else {
-        const QUrl address(QString::fromStdString(page), QUrl::StrictMode);
-        if (!address.isValid() || (address.scheme() != "http" && address.scheme() != "https") ||
-            address.host().isEmpty())
-            return 7;
-        url = address;
-    }
-    SkinWindow* window = makeWindow(false);
-    // The first content window of the run is the video window.
-    if (!m_videoWindowMade) {
-        m_videoWindowMade = true;
-        window->setVideoWindow();
-        m_videoWindow = window;
-        window->post(WM_USER);
-    }
-    window->show();
-    window->navigate(url);
-    return 0;
-}
-
-void MonitorShell::placeVideo(const QRect& rect) {
-    SkinWindow* window = videoWindow();
-    if (!window)
-        return;
-    if (!m_videoWidget)
-        m_videoWidget = new VideoWidget(window, m_preview, m_overlay);
-    m_preview.setSize(rect.width(), rect.height());
-    m_videoWidget->place(rect);
-}
-
-void MonitorShell::showAll(bool show) {
-    for (SkinWindow* window : m_registry.windows()) {
-        if (!show)
-            window->hide();
-        else if (window->isMainWindow())
-            window->show();
-        else
-            window->showNormal();
-    }
-}
-
-void MonitorShell::postToAll(uint32_t message, SkinWindow* except) {
-    for (SkinWindow* window : m_registry.windows())
-        if (window != except)
-            window->post(message);
-}
-
-void MonitorShell::applyTopmost() {
-    // "Always on top" as the wizard offers it (WindowStyle 1) counts as well as the record's own
-    // TopMost field, which no program sets.
-    const bool topmost =
-        m_settings.readLocked([](const WatchdogSettings& s) { return s.TopMost != 0 || s.WindowStyle == 1; });
-    for (SkinWindow* window : m_registry.namedWindows()) {
-        if (window->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == topmost)
-            continue;
-        const bool visible = window->isVisible();
-        window->setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
-        if (visible)
-            window->show();
-    }
-}
-
-void MonitorShell::addTrayIcon() {
-    m_tray->add();
-}
-
-void MonitorShell::removeTrayIcon() {
-    m_tray->remove();
-}
-
-void MonitorShell::minimizeFrom(SkinWindow& window) {
-    if (!window.isMainWindow()) {
-        window.hide();
-        return;
-    }
-    const int style = m_settings.readLocked([](const WatchdogSettings& s) { return s.WindowStyle; });
-    if (style == 2 && trayAvailable()) {
-        showAll(false);
-        addTrayIcon();
-        return;
-    }
-    // Without a notification area nothing could bring hidden windows back: the main window is
-    // minimised instead, and restoring it shows the others again.
-    postToAll(WM_APP_HIDE, &window);
-    window.showMinimized();
-}
-
-void MonitorShell::showShaped(SkinWindow& window) {
-    const bool autoRun = m_settings.readLocked([](const WatchdogSettings& s) { return s.AutoRun != 0; });
-    if (autoRun && (window.isMainWindow() || window.isVideoWindow()) && !historyOpen && !skinChangePending) {
-        // Started with the session: the program waits in the tray.
-        if (window.isMainWindow()) {
-            if (trayAvailable())
-                addTrayIcon();
-            else
-                window.showMinimized();
-        }
-        return;
-    }
-    window.show();
 }
 
 void MonitorShell::postToWindow(const std::string& name, uint32_t message, intptr_t wParam, intptr_t lParam,
@@ -357,233 +243,6 @@ void MonitorShell::postToWindow(const std::string& name, uint32_t message, intpt
         window->post(message, wParam, lParam, std::move(text));
 }
 
-void MonitorShell::runScriptWhenReady(SkinWindow& window, std::string script, int attemptsLeft) {
-    QPointer<SkinWindow> target(&window);
-    auto retry = [this, target, script, attemptsLeft] {
-        if (attemptsLeft <= 1 || m_shutDown)
-            return;
-        QTimer::singleShot(kScriptRetry_ms, this, [this, target, script, attemptsLeft] {
-            if (target)
-                runScriptWhenReady(*target, script, attemptsLeft - 1);
-        });
-    };
-    if (!window.isPageLoaded()) {
-        retry();
-        return;
-    }
-    window.runScript(script, [retry](bool ran) {
-        if (!ran)
-            retry();
-    });
-}
-
-int64_t MonitorShell::windowProc(SkinWindow& window, WindowMessageEvent& message) {
-    const intptr_t w = message.wParam;
-    const intptr_t l = message.lParam;
-    switch (message.message) {
-    case WM_CLOSE:
-        window.close();
-        return 0;
-    case WM_USER:
-        if (window.isVideoWindow())
-            videoWindowStartUp(window);
-        return 0;
-    case WM_MOUSEMOVE:
-        if (window.isMoving()) {
-            const QPoint grab = window.grabPoint();
-            window.move(window.pos() + QPoint(pointX(l) - grab.x(), pointY(l) - grab.y()));
-        } else if (window.isVideoWindow()) {
-            m_engine->post([x = pointX(l), y = pointY(l)](EngineHost& host) {
-                if (host.engine())
-                    host.engine()->regionMouseMove(x, y);
-            });
-        }
-        return 0;
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP:
-        if (window.isVideoWindow())
-            m_engine->post(
-                [down = message.message == WM_LBUTTONDOWN, x = pointX(l), y = pointY(l)](EngineHost& host) {
-                    if (!host.engine())
-                        return;
-                    if (down)
-                        host.engine()->regionButtonDown(x, y);
-                    else
-                        host.engine()->regionButtonUp(x, y);
-                });
-        return 0;
-    case WM_APP_ENABLE_MOVE:
-        window.setMoving(true, QPoint(pointX(l), pointY(l)));
-        return 0;
-    case WM_APP_DISABLE_MOVE:
-        window.setMoving(false);
-        return 0;
-    case WM_APP_RUN_SCRIPT:
-        window.runScript(message.text);
-        return 0;
-    case WM_APP_HIDE:
-        window.hide();
-        return 0;
-    case WM_APP_SHOW:
-        window.show();
-        window.raise();
-        window.activateWindow();
-        return 0;
-    case WM_APP_NEW_RECORD: {
-        const std::string group = lastComponent(m_settings.evidenceDirectory());
-        if (!window.isMainWindow()) {
-            window.showNormal();
-            window.raise();
-            runScriptWhenReady(window, scriptCall("SelectRecord", group));
-        } else if (!historyOpen) {
-            historyOpen = true;
-            runScriptWhenReady(window, "CreateHistoryWindow()");
-        } else {
-            runScriptWhenReady(window, scriptCall("SelectRecord", group));
-        }
-        return 0;
-    }
-    case WM_APP_PRUNE_HISTORY: {
-        HistoryStore history(programDirectory());
-        std::vector<std::string> groups;
-        if (history.PruneMissingGroups(workingDirectory(), groups))
-            for (const auto& group : groups)
-                runScriptWhenReady(window, scriptCall("DeleteItemFromGroups", group));
-        return 0;
-    }
-    case WM_APP_MODE_CHANGED:
-        if (window.isMainWindow()) {
-            const int mode = m_settings.mode();
-            m_tray->updateTip(mode);
-            runScriptWhenReady(window, scriptCall("DescChange", "mode", detectionModeName(mode)));
-        }
-        return 0;
-    case WM_APP_REPORT:
-        if (w == 1 || w == 2)
-            m_engine->post([w](EngineHost& host) { host.handleMessage(WM_APP_REPORT, w, 0); });
-        else
-            runScriptWhenReady(
-                window, scriptCall("DescChange", "dimension", std::to_string(w) + "x" + std::to_string(l)));
-        return 0;
-    case WM_APP_REGION_DONE:
-        if (window.isVideoWindow()) {
-            // The user confirms the region on the engine thread; once selecting is over, the engine
-            // tells the main page.
-            m_engine->post([](EngineHost& host) {
-                if (host.engine())
-                    host.engine()->EndRegionSelection();
-            });
-        } else if (window.isMainWindow()) {
-            runScriptWhenReady(window, "SetRegion(0)");
-        }
-        return 0;
-    case WM_APP_SELECT_DEVICE:
-    case WM_APP_SELECT_STANDARD:
-    case WM_APP_SETTINGS_CHANGED:
-    case WM_APP_PROC_AMP: {
-        // The capture side is the engine thread's; a sender that waits is answered once it has
-        // been handled there.
-        auto reply = std::exchange(message.reply, {});
-        m_engine->post([this, id = message.message, w, l, reply](EngineHost& host) {
-            host.handleMessage(id, w, l);
-            // The windows follow the settings once they have been read again.
-            if (id == WM_APP_SETTINGS_CHANGED)
-                QMetaObject::invokeMethod(this, [this] { applyTopmost(); });
-            if (reply)
-                reply(1);
-        });
-        return 0;
-    }
-    case WM_APP_TRAY:
-        trayMessage(window, l);
-        return 0;
-    case WM_COMMAND:
-        command(window, static_cast<int>(w & 0xFFFF));
-        return 0;
-    default:
-        return 0;
-    }
-}
-
-void MonitorShell::trayMessage(SkinWindow&, intptr_t mouseMessage) {
-    switch (mouseMessage) {
-    case WM_MOUSEMOVE:
-        m_tray->updateTip(m_settings.mode());
-        break;
-    case WM_LBUTTONDOWN:
-        showAll(true);
-        removeTrayIcon();
-        // A nudge, so the video window repaints over what was there.
-        if (SkinWindow* screen = findWindow(kScreen)) {
-            const QRect frame = screen->geometry();
-            screen->setGeometry(frame.translated(-1, -1));
-        }
-        break;
-    case WM_RBUTTONDOWN:
-        m_tray->updateMenu(m_settings.mode(), !m_companions.IsSetupWizardFree(), m_engine->startWaiting());
-        m_tray->menu()->popup(QCursor::pos());
-        break;
-    default:
-        break;
-    }
-}
-
-void MonitorShell::command(SkinWindow& window, int id) {
-    if (id == kCommandStartWatchdog) {
-        if (m_settings.mode() == StandBy)
-            m_engine->post([](EngineHost& host) {
-                if (host.engine() && host.engine()->mode() == StandBy)
-                    host.engine()->StartCommand(true);
-            });
-    } else if (id == kCommandStopWatchdog) {
-        stopFromMenu();
-    } else if (id == kCommandOpenSetupWizard) {
-        if (m_companions.IsSetupWizardFree())
-            m_companions.StartSetupWizard(false);
-    } else if (id == kCommandExit) {
-        window.post(WM_CLOSE);
-        removeTrayIcon();
-    } else if (id >= kCommandFirstVideoSource - 1 && id <= kCommandLastVideoSource) {
-        QAction* item = nullptr;
-        if (m_popup)
-            for (QAction* a : m_popup->actions())
-                if (a->data().toInt() == id)
-                    item = a;
-        if (!item)
-            return;
-        m_engine->post([name = item->text().toStdString()](EngineHost& host) {
-            if (host.capture())
-                host.capture()->SelectVideoSource(name);
-        });
-    } else if (id >= kCommandFirstSkin) {
-        // Every skin listed in the menu can be chosen.
-        const std::vector<std::string> skins = listSkins(programDirectory());
-        const size_t index = static_cast<size_t>(id - kCommandFirstSkin);
-        if (index >= skins.size())
-            return;
-        const std::string& skin = skins[index];
-        const auto page = programFile(programDirectory(), "skins/" + skin + "/skin.htm");
-        if (!page)
-            return;
-        if (SkinWindow* history = findWindow(kHistory))
-            history->close();
-        showAll(false);
-        skinChangePending = true;
-        window.navigate(QUrl::fromLocalFile(QString::fromStdString(*page)));
-        currentSkin = skin;
-    }
-}
-
-void MonitorShell::stopFromMenu() {
-    // A start delay under way ends now rather than after its time.
-    m_engine->interruptWaits();
-    m_engine->post([](EngineHost& host) {
-        if (host.engine())
-            host.engine()->StopCommand();
-        host.waitsMayRunAgain();
-    });
-}
-
 void MonitorShell::videoWindowStartUp(SkinWindow&) {
     m_engine->post([](EngineHost& host) {
         host.startUp();
@@ -600,70 +259,6 @@ void MonitorShell::videoWindowStartUp(SkinWindow&) {
     HistoryStore history(programDirectory());
     std::vector<std::string> removed;
     history.PruneMissingGroups(workingDirectory(), removed);
-}
-
-void MonitorShell::windowClosing(SkinWindow& window) {
-    if (&window == m_mainWindow) {
-        shutDown();
-        // The settings are written as the main window closes, once the engine thread let go of
-        // them: whatever ends the program after this (the display gone, a kill) loses nothing.
-        m_settings.save();
-    }
-    m_registry.remove(&window);
-    m_registry.removeNames(&window);
-    if (window.isVideoWindow()) {
-        // Closing the video window closes them all (the main window, and so the program, too).
-        postToAll(WM_CLOSE, nullptr);
-    } else if (!window.isMainWindow()) {
-        historyOpen = false;
-    }
-    window.hide();
-    window.deleteLater();
-    if (&window == m_mainWindow) {
-        m_mainWindow = nullptr;
-        emit ended();
-    }
-}
-
-void MonitorShell::showSkinMenu(SkinWindow& window, const QPoint& at) {
-    if (!window.isMainWindow())
-        return;
-    m_popup = std::make_unique<QMenu>();
-    const std::vector<std::string> skins = listSkins(programDirectory());
-    for (size_t n = 0; n < skins.size(); ++n) {
-        QAction* item = m_popup->addAction(QString::fromStdString(skins[n]));
-        const int id = kCommandFirstSkin + static_cast<int>(n);
-        item->setData(id);
-        item->setCheckable(true);
-        item->setChecked(QString::fromStdString(skins[n]).compare(QString::fromStdString(currentSkin),
-                                                                  Qt::CaseInsensitive) == 0);
-        QPointer<SkinWindow> target(&window);
-        connect(item, &QAction::triggered, this, [this, target, id] {
-            if (target)
-                command(*target, id);
-        });
-    }
-    m_popup->popup(at);
-}
-
-void MonitorShell::showVideoSourceMenu(SkinWindow& window, const std::vector<std::string>& inputs,
-                                       const std::string& current, const QPoint& at) {
-    m_popup = std::make_unique<QMenu>();
-    const size_t count =
-        std::min<size_t>(inputs.size(), kCommandLastVideoSource - kCommandFirstVideoSource + 1);
-    for (size_t i = 0; i < count; ++i) {
-        QAction* item = m_popup->addAction(QString::fromStdString(inputs[i]));
-        const int id = kCommandFirstVideoSource + static_cast<int>(i);
-        item->setData(id);
-        item->setCheckable(true);
-        item->setChecked(inputs[i] == current);
-        QPointer<SkinWindow> target(&window);
-        connect(item, &QAction::triggered, this, [this, target, id] {
-            if (target)
-                command(*target, id);
-        });
-    }
-    m_popup->popup(at);
 }
 
 void MonitorShell::openTracingBox() {

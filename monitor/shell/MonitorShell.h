@@ -9,6 +9,7 @@
 #include "EngineThread.h"
 #include "OverlayImage.h"
 #include "PreviewFrames.h"
+#include "SkinWindowOwner.h"
 #include "TracingBox.h"
 #include "VideoWidget.h"
 #include "WindowMessageEvent.h"
@@ -34,7 +35,7 @@ class SkinWindow;
 class TrayIcon;
 class WorkingDirWatcher;
 
-class MonitorShell final : public QObject {
+class MonitorShell final : public QObject, public SkinWindowOwner {
     Q_OBJECT
 public:
     // The endpoint other programs (the setup wizard) reach the running gardivo by.
@@ -81,9 +82,11 @@ public:
     VideoWidget* videoWidget() const { return m_videoWidget.data(); }
     TrayIcon& tray() { return *m_tray; }
     TracingBox* tracingBox() const { return m_tracingBox; }
-    QWebEngineProfile* profile() const { return m_profile; }
-    const std::string& programDirectory() const { return m_settings.programDirectory(); }
+    QWebEngineProfile* profile() const override { return m_profile; }
+    const std::string& programDirectory() const override { return m_settings.programDirectory(); }
     std::string workingDirectory() const;
+    // The name of the run's evidence folder: the history group of its records.
+    std::string evidenceGroup() const;
     const std::string& country() const { return m_country; }
     void setCountry(std::string country) { m_country = std::move(country); }
     MessageSink& sink();
@@ -124,9 +127,13 @@ public:
     // up to kScriptAttempts times kScriptRetry_ms apart.
     void runScriptWhenReady(SkinWindow& window, std::string script, int attemptsLeft = kScriptAttempts);
     // The window procedure of every skin window.
-    int64_t windowProc(SkinWindow& window, WindowMessageEvent& message);
+    int64_t windowProc(SkinWindow& window, WindowMessageEvent& message) override;
     // The WM_CLOSE of a window, before it goes.
-    void windowClosing(SkinWindow& window);
+    void windowClosing(SkinWindow& window) override;
+    // The main window back from the task bar: the others come back with it.
+    void windowRestored(SkinWindow&) override { showAll(true); }
+    void contextMenuAt(SkinWindow& window, const QPoint& at) override { showSkinMenu(window, at); }
+    QObject* makeExternal(SkinWindow& window) override;
     // The skin menu of the main window's pages, at a screen point.
     void showSkinMenu(SkinWindow& window, const QPoint& at);
     QMenu* popupMenu() const { return m_popup.get(); }

@@ -2,8 +2,6 @@
 
 #include "Artwork.h"
 #include "BridgeScript.h"
-#include "ExternalObject.h"
-#include "MonitorShell.h"
 #include "platform/SkinPaths.h"
 
 #include <QCloseEvent>
@@ -37,8 +35,7 @@ protected:
             return m_window.aboutToNavigate(url);
         if (url.scheme() == "about" || url.scheme() == "data")
             return true;
-        return url.isLocalFile() &&
-               isWithin(m_window.shell().programDirectory(), url.toLocalFile().toStdString());
+        return url.isLocalFile() && isWithin(m_window.programDirectory(), url.toLocalFile().toStdString());
     }
     QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int line,
@@ -69,8 +66,8 @@ const QString& bridgeSource() {
 
 } // namespace
 
-SkinWindow::SkinWindow(MonitorShell& shell, bool isMainWindow)
-    : QWidget(nullptr, frameFlags(isMainWindow)), m_shell(shell), m_isMain(isMainWindow) {
+SkinWindow::SkinWindow(SkinWindowOwner& owner, bool isMainWindow)
+    : QWidget(nullptr, frameFlags(isMainWindow)), m_owner(owner), m_isMain(isMainWindow) {
     setObjectName(isMainWindow ? "MainWindow" : "ContentWindow");
     setWindowTitle(QString());
     setWindowIcon(programIcon());
@@ -79,12 +76,12 @@ SkinWindow::SkinWindow(MonitorShell& shell, bool isMainWindow)
     m_view = new QWebEngineView(this);
     m_view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_view, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { m_shell.showSkinMenu(*this, m_view->mapToGlobal(at)); });
+            [this](const QPoint& at) { m_owner.contextMenuAt(*this, m_view->mapToGlobal(at)); });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
 
-    m_external = new ExternalObject(*this);
+    m_external = m_owner.makeExternal(*this);
     m_channel = new QWebChannel(this);
     m_channel->registerObject(QStringLiteral("external"), m_external);
     m_bridgeScript.setName(QStringLiteral("gardivo-external"));
@@ -105,7 +102,7 @@ SkinWindow::~SkinWindow() {
 }
 
 bool SkinWindow::isSkinUrl(const QUrl& url) const {
-    return url.isLocalFile() && isSkinPage(m_shell.programDirectory(), url.toLocalFile().toStdString());
+    return url.isLocalFile() && isSkinPage(m_owner.programDirectory(), url.toLocalFile().toStdString());
 }
 
 bool SkinWindow::aboutToNavigate(const QUrl& url) {
@@ -129,7 +126,7 @@ bool SkinWindow::aboutToNavigate(const QUrl& url) {
 
 void SkinWindow::usePage(bool forSkin) {
     SkinPage* old = m_page;
-    m_page = new SkinPage(m_shell.profile(), *this);
+    m_page = new SkinPage(m_owner.profile(), *this);
     m_pageForSkin = forSkin;
     m_bridge = false;
     connect(m_page, &QWebEnginePage::loadStarted, this, [this] {
@@ -218,7 +215,7 @@ void SkinWindow::setShape(const QSize& size, const QPolygon& outline) {
 bool SkinWindow::event(QEvent* event) {
     if (event->type() == WindowMessageEvent::eventType()) {
         auto* message = static_cast<WindowMessageEvent*>(event);
-        const int64_t result = m_shell.windowProc(*this, *message);
+        const int64_t result = m_owner.windowProc(*this, *message);
         if (message->reply)
             message->reply(result);
         return true;
@@ -229,7 +226,7 @@ bool SkinWindow::event(QEvent* event) {
 void SkinWindow::closeEvent(QCloseEvent* event) {
     if (!m_closing) {
         m_closing = true;
-        m_shell.windowClosing(*this);
+        m_owner.windowClosing(*this);
     }
     event->accept();
 }
@@ -239,7 +236,7 @@ void SkinWindow::changeEvent(QEvent* event) {
         const auto* change = static_cast<QWindowStateChangeEvent*>(event);
         // Brought back from the task bar: the other windows come back with it.
         if ((change->oldState() & Qt::WindowMinimized) && !(windowState() & Qt::WindowMinimized))
-            m_shell.showAll(true);
+            m_owner.windowRestored(*this);
     }
     QWidget::changeEvent(event);
 }
@@ -269,13 +266,13 @@ bool SkinWindow::eventFilter(QObject* watched, QEvent* event) {
     const QPoint client = mapFromGlobal(mouse->globalPosition().toPoint());
     if (type == QEvent::MouseMove) {
         WindowMessageEvent message(WM_MOUSEMOVE, 2, packPoint(client.x(), client.y()));
-        m_shell.windowProc(*this, message);
+        m_owner.windowProc(*this, message);
     } else if (m_isVideo && mouse->button() == Qt::LeftButton) {
         const QSize area = m_shapeSize.isEmpty() ? size() : m_shapeSize;
         if (QRect(QPoint(0, 0), area).contains(client)) {
             WindowMessageEvent message(type == QEvent::MouseButtonPress ? WM_LBUTTONDOWN : WM_LBUTTONUP, 0,
                                        packPoint(client.x(), client.y()));
-            m_shell.windowProc(*this, message);
+            m_owner.windowProc(*this, message);
         }
     }
     return false;

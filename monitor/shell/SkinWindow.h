@@ -4,8 +4,9 @@
 // "ControlPanel" page; every further window is a content window that a page opened, the first of
 // them the video window ("Screen"). Each has its own window.external (ExternalObject), its table
 // of messages the page registered, the name the page registered it under and, once a page gives
-// it one, a shape. Messages to it are handled by the program's window procedure (MonitorShell).
+// it one, a shape. Messages to it are handled by its owner's window procedure.
 
+#include "SkinWindowOwner.h"
 #include "WindowMessageEvent.h"
 
 #include <QPoint>
@@ -25,14 +26,12 @@ class QWebEngineView;
 
 namespace gardivo {
 
-class ExternalObject;
-class MonitorShell;
 class SkinPage;
 
 class SkinWindow final : public QWidget {
     Q_OBJECT
 public:
-    SkinWindow(MonitorShell& shell, bool isMainWindow);
+    SkinWindow(SkinWindowOwner& owner, bool isMainWindow);
     ~SkinWindow() override;
 
     bool isMainWindow() const { return m_isMain; }
@@ -70,8 +69,7 @@ public:
     void post(uint32_t message, intptr_t wParam = 0, intptr_t lParam = 0, std::string text = {});
 
     QWebEngineView* view() const { return m_view; }
-    ExternalObject& external() { return *m_external; }
-    MonitorShell& shell() { return m_shell; }
+    const std::string& programDirectory() const { return m_owner.programDirectory(); }
 
     // Called for every navigation of the page's main frame, before it happens; false refuses it.
     bool aboutToNavigate(const QUrl& url);
@@ -95,7 +93,7 @@ private:
     void usePage(bool forSkin);
     void watchMouseOf(QObject* widget);
 
-    MonitorShell& m_shell;
+    SkinWindowOwner& m_owner;
     const bool m_isMain;
     bool m_isVideo = false;
     std::string m_name;
@@ -111,7 +109,7 @@ private:
     QWebEngineView* m_view;
     SkinPage* m_page = nullptr;
     QWebChannel* m_channel;
-    ExternalObject* m_external;
+    QObject* m_external;
     QWebEngineScript m_bridgeScript;
     QPointer<QObject> m_watchedProxy;
 };
