@@ -4,8 +4,6 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
-#include <cstring>
-
 namespace gardivo {
 
 namespace {
@@ -20,30 +18,43 @@ GstCaps* previewCaps(int width, int height) {
     return caps;
 }
 
+// A picture that stays in the stream's own buffer: it is shown without being copied, and the
+// buffer goes back to its pool once the picture is let go (on whichever thread that is).
+struct HeldFrame {
+    GstSample* sample;
+    GstVideoFrame frame;
+};
+
+void releaseHeldFrame(void* data) {
+    auto* held = static_cast<HeldFrame*>(data);
+    gst_video_frame_unmap(&held->frame);
+    gst_sample_unref(held->sample);
+    delete held;
+}
+
 GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
     auto* frames = static_cast<PreviewFrames*>(data);
     GstSample* sample = gst_app_sink_pull_sample(sink);
     if (!sample)
         return GST_FLOW_OK;
     GstVideoInfo info;
-    GstVideoFrame frame;
+    auto* held = new HeldFrame{sample, {}};
     GstBuffer* buffer = gst_sample_get_buffer(sample);
-    if (gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) &&
-        gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
-        const int width = GST_VIDEO_FRAME_WIDTH(&frame);
-        const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
-        const auto* source = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-        const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-        QImage picture(width, height, QImage::Format_RGB32);
-        if (!picture.isNull())
-            for (int y = 0; y < height; ++y)
-                std::memcpy(picture.scanLine(y), source + static_cast<size_t>(y) * stride,
-                            static_cast<size_t>(width) * 4);
-        gst_video_frame_unmap(&frame);
-        if (!picture.isNull())
-            frames->store(std::move(picture));
+    if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) ||
+        !gst_video_frame_map(&held->frame, &info, buffer, GST_MAP_READ)) {
+        gst_sample_unref(sample);
+        delete held;
+        return GST_FLOW_OK;
     }
-    gst_sample_unref(sample);
+    const QImage picture(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&held->frame, 0)),
+                         GST_VIDEO_FRAME_WIDTH(&held->frame), GST_VIDEO_FRAME_HEIGHT(&held->frame),
+                         GST_VIDEO_FRAME_PLANE_STRIDE(&held->frame, 0), QImage::Format_RGB32,
+                         releaseHeldFrame, held);
+    if (picture.isNull()) {
+        releaseHeldFrame(held);
+        return GST_FLOW_OK;
+    }
+    frames->store(picture);
     return GST_FLOW_OK;
 }
 

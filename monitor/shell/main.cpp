@@ -5,6 +5,7 @@
 #include "ShellReporter.h"
 #include "SkinWindow.h"
 #include "StartUpChecks.h"
+#include "WebEngineSetup.h"
 #include "monitor/shell/CompanionLauncher.h"
 #include "platform/SystemInfo.h"
 #include "platform/qt/LocalEndpoint.h"
@@ -59,17 +60,7 @@ double sinceProcessStart_ms() {
 
 int main(int argc, char** argv) {
     using namespace gardivo;
-    // X11 (XWayland on a Wayland desktop): the skin windows move themselves, stay on top and take
-    // the focus, which Wayland refuses to clients.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    // The browser's sandbox cannot run for root; without this the pages would not show at all.
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    // The skin pages are drawn in software: composing the windows with OpenGL would, on a machine
-    // without a graphics card, cost a fifth of a core for every thirty pictures of live video.
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
-        qputenv("QT_QUICK_BACKEND", "software");
+    prepareWebEngineEnvironment();
     QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     app.setApplicationName("gardivo");

@@ -363,6 +363,15 @@ TEST_F(LiveShellTest, TheTracingBoxTakesPicturesAndClipsWhileTheTraceWaits) {
     EXPECT_EQ(std::string(clip.begin(), clip.begin() + 4), "RIFF");
 }
 
+TEST(WebEngine, TheProgramsSwitchesJoinTheUsersWithoutReplacingThem) {
+    EXPECT_EQ(withProgramSwitches(""), "--process-per-site --no-unsandboxed-zygote");
+    // The user's own switches stay, in their order, and ours are not given twice.
+    EXPECT_EQ(withProgramSwitches("--disable-gpu --process-per-site"),
+              "--disable-gpu --process-per-site --no-unsandboxed-zygote");
+    EXPECT_EQ(withProgramSwitches("--no-unsandboxed-zygote=1 --js-flags=--lite-mode"),
+              "--no-unsandboxed-zygote=1 --js-flags=--lite-mode --process-per-site");
+}
+
 TEST(Reporter, QuestionsFromTheEngineThreadWaitForTheUserButNeverForTheEnd) {
     ensureWebApplication();
     ShellReporter reporter;

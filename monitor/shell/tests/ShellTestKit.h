@@ -11,6 +11,7 @@
 #include "monitor/shell/MonitorShell.h"
 #include "monitor/shell/SkinWindow.h"
 #include "monitor/shell/TrayIcon.h"
+#include "monitor/shell/WebEngineSetup.h"
 #include "platform/RecordingReporter.h"
 #include "platform/tests/QtTestApplication.h"
 #include "platform/tests/TempDir.h"
@@ -32,13 +33,10 @@ namespace gardivo::testing {
 inline void ensureWebApplication() {
     if (QApplication::instance())
         return;
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    // As the program runs itself.
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
-        qputenv("QT_QUICK_BACKEND", "software");
+    // As the program runs itself, and without a graphics card.
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
+    prepareWebEngineEnvironment();
     QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     static int argc = 1;
     static char name[] = "gardivo-shell-tests";
