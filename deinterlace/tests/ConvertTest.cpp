@@ -1,4 +1,5 @@
 #include "deinterlace/ConvertKernels.h"
+#include "deinterlace/PreviewKernels.h"
 #include "deinterlace/deinterlace.h"
 
 #include <gtest/gtest.h>
@@ -106,6 +107,116 @@ TEST(ConvertToRgb, ColoursFollowBt601LimitedRange) {
                             << "Y=" << Y << " U=" << U << " V=" << V << " k=" << k;
                 }
             }
+        }
+    }
+}
+
+// The live picture's kernels: one picture in each of the three layouts, converted row by row
+// into BGRx with guard bytes after every row.
+struct YuvPicture {
+    int width;
+    int height;
+    std::vector<uint8_t> packed;  // UYVY, or YUY2 with the same samples
+    std::vector<uint8_t> y, u, v; // I420
+};
+
+YuvPicture randomYuv(std::mt19937& rng, int width, int height) {
+    YuvPicture p{width, height, {}, {}, {}, {}};
+    const int chromaWidth = (width + 1) / 2;
+    p.y.resize(static_cast<size_t>(width) * height);
+    p.u.resize(static_cast<size_t>(chromaWidth) * ((height + 1) / 2));
+    p.v.resize(p.u.size());
+    for (auto* plane : {&p.y, &p.u, &p.v})
+        for (auto& b : *plane)
+            b = static_cast<uint8_t>(rng());
+    p.packed.resize(static_cast<size_t>(width) * height * 2);
+    for (auto& b : p.packed)
+        b = static_cast<uint8_t>(rng());
+    return p;
+}
+
+enum class Layout { Uyvy, Yuy2, I420 };
+
+std::vector<uint8_t> preview(const PreviewKernels& kernels, Layout layout, const YuvPicture& p) {
+    const int rowBytes = p.width * 4 + 16;
+    std::vector<uint8_t> out(static_cast<size_t>(rowBytes) * p.height, 0xA5);
+    const int chromaWidth = (p.width + 1) / 2;
+    for (int row = 0; row < p.height; ++row) {
+        uint8_t* dst = out.data() + static_cast<ptrdiff_t>(row) * rowBytes;
+        const uint8_t* packed = p.packed.data() + static_cast<ptrdiff_t>(row) * p.width * 2;
+        if (layout == Layout::Uyvy)
+            kernels.uyvy(packed, dst, p.width);
+        else if (layout == Layout::Yuy2)
+            kernels.yuy2(packed, dst, p.width);
+        else
+            kernels.i420(p.y.data() + static_cast<ptrdiff_t>(row) * p.width,
+                         p.u.data() + static_cast<ptrdiff_t>(row / 2) * chromaWidth,
+                         p.v.data() + static_cast<ptrdiff_t>(row / 2) * chromaWidth, dst, p.width);
+    }
+    return out;
+}
+
+TEST(PreviewKernels, EverySimdKernelMatchesTheScalarOneAndStaysInItsRow) {
+    std::mt19937 rng(99);
+    const auto scalar = scalarPreviewKernels();
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{{1, 1},
+                                                               {2, 2},
+                                                               {3, 3},
+                                                               {7, 5},
+                                                               {8, 2},
+                                                               {9, 3},
+                                                               {15, 4},
+                                                               {16, 3},
+                                                               {17, 9},
+                                                               {33, 7},
+                                                               {321, 13},
+                                                               {640, 4}}) {
+        const YuvPicture picture = randomYuv(rng, w, h);
+        for (Layout layout : {Layout::Uyvy, Layout::Yuy2, Layout::I420}) {
+            const auto expected = preview(scalar, layout, picture);
+            for (int row = 0; row < h; ++row) {
+                const size_t end = static_cast<size_t>(row) * (w * 4 + 16) + static_cast<size_t>(w) * 4;
+                for (size_t i = end; i < end + 16; ++i)
+                    ASSERT_EQ(expected[i], 0xA5) << "scalar wrote past its row at " << w << "x" << h;
+                for (int x = 0; x < w; ++x)
+                    ASSERT_EQ(expected[end - static_cast<size_t>(w) * 4 + static_cast<size_t>(x) * 4 + 3],
+                              255);
+            }
+            for (SimdLevel level : availableLevels())
+                ASSERT_EQ(preview(previewKernelsFor(level), layout, picture), expected)
+                    << simdLevelName(level) << " layout " << int(layout) << " at " << w << "x" << h;
+        }
+    }
+}
+
+TEST(PreviewKernels, ThePictureOnScreenHasTheColoursOfTheEvidence) {
+    // One pixel pair in each layout gives the bytes ConvertToRGB gives that pair, plus opaque alpha.
+    std::mt19937 rng(5);
+    for (SimdLevel level : availableLevels()) {
+        const PreviewKernels kernels = previewKernelsFor(level);
+        for (int n = 0; n < 200; ++n) {
+            const uint8_t U = rng(), Y0 = rng(), V = rng(), Y1 = rng();
+            std::vector<uint8_t> uyvy(32), yuy2(32), luma(16), us(8, U), vs(8, V);
+            for (int x = 0; x < 16; x += 2) {
+                const uint8_t q[4] = {U, Y0, V, Y1};
+                std::copy(q, q + 4, uyvy.begin() + 2 * x);
+                const uint8_t r[4] = {Y0, U, Y1, V};
+                std::copy(r, r + 4, yuy2.begin() + 2 * x);
+                luma[x] = Y0;
+                luma[x + 1] = Y1;
+            }
+            std::vector<uint8_t> bgr(48);
+            uyvyRowToBgrScalar(uyvy.data(), bgr.data(), 16);
+            std::vector<uint8_t> a(64), b(64), c(64);
+            kernels.uyvy(uyvy.data(), a.data(), 16);
+            kernels.yuy2(yuy2.data(), b.data(), 16);
+            kernels.i420(luma.data(), us.data(), vs.data(), c.data(), 16);
+            for (int x = 0; x < 16; ++x)
+                for (int k = 0; k < 3; ++k) {
+                    ASSERT_EQ(a[4 * x + k], bgr[3 * x + k]) << simdLevelName(level);
+                    ASSERT_EQ(b[4 * x + k], bgr[3 * x + k]) << simdLevelName(level);
+                    ASSERT_EQ(c[4 * x + k], bgr[3 * x + k]) << simdLevelName(level);
+                }
         }
     }
 }

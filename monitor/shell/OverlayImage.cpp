@@ -49,6 +49,10 @@ void OverlayImage::fillRect(const CanvasRect& rect, Colour colour) {
         QPainter painter(&m_image);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.fillRect(area, colour == kKeyColour ? QColor(Qt::transparent) : toQColor(colour));
+        if (colour == kKeyColour)
+            m_drawn -= area;
+        else
+            m_drawn += area;
     }
     notify();
 }
@@ -74,6 +78,7 @@ void OverlayImage::drawText(const CanvasRect& box, std::string_view text, Colour
         painter.setClipRect(area);
         painter.drawText(area, (align == TextAlign::Centre ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop,
                          QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+        m_drawn += area;
     }
     notify();
 }
@@ -89,6 +94,11 @@ void OverlayImage::drawLine(int x1, int y1, int x2, int y2, Colour colour, int p
         QPainter painter(&m_image);
         painter.setPen(QPen(toQColor(colour), std::max(penWidth, 1)));
         painter.drawLine(x1, y1, x2, y2);
+        // The pen's whole width, and a pixel more for its antialiased edge.
+        const int reach = std::max(penWidth, 1) / 2 + 2;
+        m_drawn +=
+            QRect(QPoint(std::min(x1, x2), std::min(y1, y2)), QPoint(std::max(x1, x2), std::max(y1, y2)))
+                .adjusted(-reach, -reach, reach, reach);
     }
     notify();
 }
@@ -98,6 +108,7 @@ void OverlayImage::saveSnapshot() {
         return;
     std::lock_guard lock(m_mutex);
     m_snapshot = m_image.copy();
+    m_snapshotDrawn = m_drawn;
 }
 
 void OverlayImage::restoreSnapshot() {
@@ -105,8 +116,10 @@ void OverlayImage::restoreSnapshot() {
         return;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_snapshot.isNull())
+        if (!m_snapshot.isNull()) {
             m_image = m_snapshot.copy();
+            m_drawn = m_snapshotDrawn;
+        }
     }
     notify();
 }
@@ -115,6 +128,11 @@ QImage OverlayImage::image() const {
     // A shared copy: the next drawing detaches from it, so the reader always has a whole picture.
     std::lock_guard lock(m_mutex);
     return m_image;
+}
+
+OverlayImage::Drawing OverlayImage::drawing() const {
+    std::lock_guard lock(m_mutex);
+    return {m_image, m_drawn};
 }
 
 void OverlayImage::setChanged(std::function<void()> changed) {

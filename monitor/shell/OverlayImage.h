@@ -7,6 +7,7 @@
 #include "monitor/engine/OverlayCanvas.h"
 
 #include <QImage>
+#include <QRegion>
 
 #include <atomic>
 #include <functional>
@@ -27,6 +28,13 @@ public:
 
     // A copy of the picture as it is now.
     QImage image() const;
+    // The picture with the part of it that holds anything: the rest is transparent and need not
+    // be painted over the live picture thirty times a second.
+    struct Drawing {
+        QImage image;
+        QRegion drawn;
+    };
+    Drawing drawing() const;
     // Called (on the drawing thread) after every change.
     void setChanged(std::function<void()> changed);
 
@@ -45,6 +53,8 @@ private:
     mutable std::mutex m_mutex;
     QImage m_image;
     QImage m_snapshot;
+    QRegion m_drawn;
+    QRegion m_snapshotDrawn;
     std::function<void()> m_changed;
     std::atomic<bool> m_closed{false};
 };

@@ -4,14 +4,19 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include "deinterlace/PreviewKernels.h"
+
 namespace gardivo {
 
 namespace {
 
 GstCaps* previewCaps(int width, int height) {
-    // BGRx is the byte order of Qt's 32-bit RGB on little-endian machines.
-    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING,
-                                        G_BYTE_ORDER == G_LITTLE_ENDIAN ? "BGRx" : "xRGB", nullptr);
+    // BGRx is the byte order of Qt's 32-bit RGB on little-endian machines. The YUV layouts that
+    // cameras and decoders give are taken as they come and turned into it here, several times
+    // faster than a general converter would.
+    GstCaps* caps = gst_caps_from_string(G_BYTE_ORDER == G_LITTLE_ENDIAN
+                                             ? "video/x-raw, format=(string){ BGRx, UYVY, YUY2, I420 }"
+                                             : "video/x-raw, format=(string)xRGB");
     if (width > 0 && height > 0)
         gst_caps_set_simple(caps, "width", G_TYPE_INT, width, "height", G_TYPE_INT, height,
                             "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
@@ -32,6 +37,32 @@ void releaseHeldFrame(void* data) {
     delete held;
 }
 
+// A YUV picture turned into one of the frames' own pictures.
+QImage converted(PreviewFrames& frames, const GstVideoFrame& frame) {
+    const int width = GST_VIDEO_FRAME_WIDTH(&frame);
+    const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
+    return frames.fillPicture(width, height, [&](QImage& picture) {
+        const auto& kernels = pixelconv::activePreviewKernels();
+        const auto plane = [&](int n) {
+            return static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, n));
+        };
+        const auto stride = [&](int n) {
+            return static_cast<ptrdiff_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, n));
+        };
+        const GstVideoFormat format = GST_VIDEO_FRAME_FORMAT(&frame);
+        for (int y = 0; y < height; ++y) {
+            uint8_t* row = picture.scanLine(y);
+            if (format == GST_VIDEO_FORMAT_UYVY)
+                kernels.uyvy(plane(0) + y * stride(0), row, width);
+            else if (format == GST_VIDEO_FORMAT_YUY2)
+                kernels.yuy2(plane(0) + y * stride(0), row, width);
+            else
+                kernels.i420(plane(0) + y * stride(0), plane(1) + (y / 2) * stride(1),
+                             plane(2) + (y / 2) * stride(2), row, width);
+        }
+    });
+}
+
 GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
     auto* frames = static_cast<PreviewFrames*>(data);
     GstSample* sample = gst_app_sink_pull_sample(sink);
@@ -44,6 +75,15 @@ GstFlowReturn onNewSample(GstAppSink* sink, gpointer data) {
         !gst_video_frame_map(&held->frame, &info, buffer, GST_MAP_READ)) {
         gst_sample_unref(sample);
         delete held;
+        return GST_FLOW_OK;
+    }
+    const GstVideoFormat format = GST_VIDEO_FRAME_FORMAT(&held->frame);
+    if (format == GST_VIDEO_FORMAT_UYVY || format == GST_VIDEO_FORMAT_YUY2 ||
+        format == GST_VIDEO_FORMAT_I420) {
+        QImage picture = converted(*frames, held->frame);
+        releaseHeldFrame(held);
+        if (!picture.isNull())
+            frames->store(std::move(picture));
         return GST_FLOW_OK;
     }
     const QImage picture(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&held->frame, 0)),
@@ -109,6 +149,25 @@ void PreviewFrames::applySize() {
     GstCaps* caps = previewCaps(m_width, m_height);
     g_object_set(m_caps, "caps", caps, nullptr);
     gst_caps_unref(caps);
+}
+
+QImage PreviewFrames::fillPicture(int width, int height, const std::function<void(QImage&)>& fill) {
+    std::lock_guard lock(m_poolMutex);
+    QImage* target = nullptr;
+    for (QImage& picture : m_pool)
+        if (picture.width() == width && picture.height() == height && picture.isDetached())
+            target = &picture;
+    if (!target) {
+        // Every picture of this size is still shown or about to be: the oldest gives way.
+        target = &m_pool[m_nextPoolSlot];
+        m_nextPoolSlot = (m_nextPoolSlot + 1) % m_pool.size();
+        *target = QImage(width, height, QImage::Format_RGB32);
+        if (target->isNull())
+            return {};
+    }
+    // Written while only the pool holds it, so that writing does not copy it.
+    fill(*target);
+    return *target;
 }
 
 QImage PreviewFrames::latest() const {

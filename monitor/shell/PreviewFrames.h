@@ -7,6 +7,7 @@
 
 #include <QImage>
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -35,12 +36,18 @@ public:
     void painted() { m_pending = false; }
     // A picture from the stream (the sink's callback).
     void store(QImage picture);
+    // A picture of that size, filled by fill: one that nothing shows any more where there is one,
+    // so that a frame costs no allocation. Null when no picture of that size can be made.
+    QImage fillPicture(int width, int height, const std::function<void(QImage&)>& fill);
 
 private:
     void applySize();
 
     mutable std::mutex m_mutex;
     QImage m_latest;
+    std::mutex m_poolMutex;
+    std::array<QImage, 3> m_pool;
+    size_t m_nextPoolSlot = 0;
     std::function<void()> m_onFrame;
     std::atomic<uint64_t> m_frames{0};
     std::atomic<bool> m_pending{false};

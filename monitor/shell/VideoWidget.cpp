@@ -35,9 +35,13 @@ void VideoWidget::paintEvent(QPaintEvent*) {
         ++m_painted;
     }
     // The overlay is drawn in the window's coordinates; the key colour has left it transparent.
-    const QImage overlay = m_overlay.image();
-    if (!overlay.isNull())
-        painter.drawImage(-pos(), overlay);
+    // Only its parts that hold anything are painted.
+    const OverlayImage::Drawing overlay = m_overlay.drawing();
+    if (overlay.image.isNull())
+        return;
+    const QRegion visible = overlay.drawn.intersected(geometry());
+    for (const QRect& area : visible)
+        painter.drawImage(area.translated(-pos()), overlay.image, area);
 }
 
 } // namespace gardivo

@@ -221,6 +221,13 @@ TEST_F(LiveSkinTest, TheDelayedStartShowsItsNoticeOnThePicture) {
         },
         5000));
     EXPECT_EQ(text(main(), "mode"), "Standing by");
+    // And it is painted over the live picture (the notice sits in the picture's bottom rows).
+    const QImage painted = shell->videoWidget()->grab().toImage();
+    bool paintedYellow = false;
+    for (int x = 0; x < 300 && !paintedYellow; x += 2)
+        for (int y = 460; y < 480 && y < painted.height(); ++y)
+            paintedYellow |= isNoticeYellow(painted.pixelColor(x, y));
+    EXPECT_TRUE(paintedYellow);
     ASSERT_TRUE(waitUntil([&] { return text(main(), "mode") == "Watching"; }, 6000));
     // The notice is gone.
     const QImage overlay = shell->overlay().image();
