@@ -1,6 +1,8 @@
 #include "SystemInfo.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <grp.h>
 #include <unistd.h>
 #include <vector>
@@ -64,6 +66,13 @@ constexpr Territory kTerritories[] = {
     {"HK", "852", "Hong Kong"},     {"TW", "886", "Taiwan"},      {"IL", "972", "Israel"},
 };
 
+IntlProfile territoryProfile(const std::string& territory) {
+    for (const auto& t : kTerritories)
+        if (territory == t.code)
+            return {t.callingCode, t.name};
+    return {"0", ""};
+}
+
 } // namespace
 
 IntlProfile intlProfileForLocale(const std::string& locale) {
@@ -71,18 +80,55 @@ IntlProfile intlProfileForLocale(const std::string& locale) {
     const auto underscore = locale.find('_');
     if (underscore == std::string::npos)
         return {"0", ""};
-    std::string territory = locale.substr(underscore + 1, 2);
-    for (const auto& t : kTerritories)
-        if (territory == t.code)
-            return {t.callingCode, t.name};
+    return territoryProfile(locale.substr(underscore + 1, 2));
+}
+
+namespace {
+
+std::string machineTimeZone() {
+    if (const char* tz = std::getenv("TZ"); tz && *tz)
+        return std::string(tz[0] == ':' ? tz + 1 : tz);
+    std::ifstream file("/etc/timezone");
+    std::string zone;
+    if (std::getline(file, zone) && !zone.empty())
+        return zone;
+    std::error_code ec;
+    const std::string target = std::filesystem::read_symlink("/etc/localtime", ec).string();
+    const auto at = target.find("zoneinfo/");
+    return at == std::string::npos ? std::string() : target.substr(at + 9);
+}
+
+} // namespace
+
+IntlProfile intlProfileForTimeZone(const std::string& zone, const std::string& zoneTab) {
+    if (zone.empty())
+        return {"0", ""};
+    // Lines of "CC<tab>coordinates<tab>Area/City[<tab>comment]".
+    std::ifstream table(zoneTab);
+    for (std::string line; std::getline(table, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        const auto first = line.find('\t');
+        const auto second = first == std::string::npos ? first : line.find('\t', first + 1);
+        if (second == std::string::npos)
+            continue;
+        const auto third = line.find('\t', second + 1);
+        if (line.compare(second + 1, third == std::string::npos ? std::string::npos : third - second - 1,
+                         zone) == 0)
+            return territoryProfile(line.substr(0, first));
+    }
     return {"0", ""};
 }
 
 IntlProfile intlProfile() {
     for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"})
-        if (const char* value = std::getenv(variable); value && *value)
-            return intlProfileForLocale(value);
-    return {"0", ""};
+        if (const char* value = std::getenv(variable); value && *value) {
+            const std::string locale = value;
+            if (locale.find('_') != std::string::npos)
+                return intlProfileForLocale(locale);
+            break;
+        }
+    return intlProfileForTimeZone(machineTimeZone());
 }
 
 } // namespace gardivo

@@ -23,9 +23,14 @@ struct IntlProfile {
     std::string sCountry; // English country name, "" when unknown
 };
 
-// Reads LC_ALL, LC_MESSAGES and LANG in that order, like the C library does.
+// Reads LC_ALL, LC_MESSAGES and LANG in that order, like the C library does. A locale without a
+// territory (C.UTF-8, POSIX) tells nothing of where the machine is: the country of its time zone
+// is taken then (TZ, else /etc/timezone, else the zone /etc/localtime links to).
 IntlProfile intlProfile();
 // The same for an explicit locale name such as "ja_JP.UTF-8".
 IntlProfile intlProfileForLocale(const std::string& locale);
+// The country of a time zone such as "Asia/Tokyo", as the zone table at zoneTab lists it.
+IntlProfile intlProfileForTimeZone(const std::string& zone,
+                                   const std::string& zoneTab = "/usr/share/zoneinfo/zone.tab");
 
 } // namespace gardivo

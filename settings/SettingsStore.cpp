@@ -107,10 +107,10 @@ bool SettingsStore::load() {
     return true;
 }
 
-bool SettingsStore::save() {
+bool SettingsStore::save(std::string* error) {
     const auto bytes = m_settings.toBytes();
     return ReplaceFile(m_settingsFilePath,
-                       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+                       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error);
 }
 
 void SettingsStore::setAttachedImagePath(std::string_view path) {

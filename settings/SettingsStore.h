@@ -63,7 +63,8 @@ public:
     bool load();
     // Replaces the file through a temporary file and a rename, so a crash or a full disk never
     // leaves a cut-off record behind.
-    bool save();
+    // error, when given, receives what went wrong.
+    bool save(std::string* error = nullptr);
     void applyDefaults();
 
     // The record belongs to the thread that loads it (gardivo's engine thread). Another thread

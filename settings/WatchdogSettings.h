@@ -112,11 +112,21 @@ std::string fieldText(const char (&field)[N]) {
     return std::string(field, end);
 }
 
-// Writes a fixed-width string field: a longer text is cut so the NUL always fits; the rest of
-// the field is cleared.
+// How much of a UTF-8 text fits in capacity bytes without cutting a letter in two.
+inline size_t utf8FittingLength(std::string_view text, size_t capacity) {
+    if (text.size() <= capacity)
+        return text.size();
+    size_t n = capacity;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+        --n;
+    return n;
+}
+
+// Writes a fixed-width string field: a longer text is cut so the NUL always fits, never in the
+// middle of a letter; the rest of the field is cleared.
 template <size_t N>
 void setFieldText(char (&field)[N], std::string_view text) {
-    const size_t n = std::min(text.size(), N - 1);
+    const size_t n = utf8FittingLength(text, N - 1);
     std::memset(field, 0, N);
     std::memcpy(field, text.data(), n);
 }

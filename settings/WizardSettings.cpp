@@ -24,8 +24,8 @@ bool WizardSettings::loadRegistryValues() {
     return ok;
 }
 
-bool WizardSettings::save() {
-    const bool saved = m_store.save();
+bool WizardSettings::save(std::string* error) {
+    const bool saved = m_store.save(error);
     const WatchdogSettings& s = m_store.settings();
     const bool ok = m_store.registry().update(m_store.registryRoot(), [&](RegistryHive& hive) {
         const char* key = SettingsStore::kKeyPath;
@@ -38,7 +38,7 @@ bool WizardSettings::save() {
     if (!ok)
         m_store.reporter().show(
             {"Writing registry error!", kCaption, MessageIcon::Error, MessageButtons::Ok, false});
-    return saved;
+    return saved && ok;
 }
 
 } // namespace gardivo

@@ -20,8 +20,8 @@ public:
     bool loadRegistryValues();
     // Writes the record, then "PHONECALL", "PHONENUMBER", "WARNINGFILENAME", "DIALCOUNT" and
     // "COUNTRY"; says "Writing registry error!" when the key cannot be written. Returns whether
-    // the record was saved.
-    bool save();
+    // both were saved; error receives why the record was not.
+    bool save(std::string* error = nullptr);
 
     const std::string& countryName() const { return m_countryName; }
     void setCountryName(std::string name) { m_countryName = std::move(name); }

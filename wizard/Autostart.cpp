@@ -36,9 +36,11 @@ std::string Autostart::defaultDirectory() {
     return homeDirectory() + "/.config/autostart";
 }
 
-bool Autostart::enable(const std::string& program) {
+Autostart::Result Autostart::enable(const std::string& program) {
     std::error_code ec;
     std::filesystem::create_directories(m_directory, ec);
+    if (!std::filesystem::is_directory(m_directory, ec))
+        return Result::NoFolder;
     const std::string entry = "[Desktop Entry]\n"
                               "Type=Application\n"
                               "Name=Tavrin Gardivo\n"
@@ -51,11 +53,16 @@ bool Autostart::enable(const std::string& program) {
                               "gardivo.png\n"
                               "Terminal=false\n"
                               "X-GNOME-Autostart-enabled=true\n";
-    return ReplaceFile(entryPath(), entry);
+    return ReplaceFile(entryPath(), entry) ? Result::Done : Result::EntryFailed;
 }
 
-bool Autostart::disable() {
-    return ::unlink(entryPath().c_str()) == 0 || errno == ENOENT;
+Autostart::Result Autostart::disable() {
+    if (::unlink(entryPath().c_str()) == 0 || errno == ENOENT)
+        return Result::Done;
+    // Not there to remove when the folder is no folder at all.
+    if (errno == ENOTDIR)
+        return Result::Done;
+    return Result::EntryFailed;
 }
 
 bool Autostart::isEnabled() const {

@@ -14,10 +14,16 @@ public:
     explicit Autostart(std::string directory = defaultDirectory()) : m_directory(std::move(directory)) {}
 
     std::string entryPath() const { return m_directory + "/gardivo.desktop"; }
-    // Writes the entry for the program; false when the folder or the file cannot be written.
-    bool enable(const std::string& program);
-    // Removes the entry when there is one; false when it is there and cannot be removed.
-    bool disable();
+
+    enum class Result {
+        Done,
+        NoFolder,   // the autostart folder cannot be made or is not a folder
+        EntryFailed // the entry cannot be written or removed
+    };
+    // Writes the entry for the program.
+    Result enable(const std::string& program);
+    // Removes the entry when there is one.
+    Result disable();
     bool isEnabled() const;
 
 private:

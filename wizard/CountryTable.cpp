@@ -253,6 +253,15 @@ int CountryTable::indexOf(std::string_view name) {
     for (size_t i = 0; i < rows().size(); ++i)
         if (equalsIgnoringCase(rows()[i].name, name))
             return static_cast<int>(i);
+    // The locale's plain name of a country the table names more fully ("Hong Kong" for
+    // "Hong Kong S.A.R.").
+    if (!name.empty())
+        for (size_t i = 0; i < rows().size(); ++i) {
+            const std::string_view row = rows()[i].name;
+            if (row.size() > name.size() && row[name.size()] == ' ' &&
+                equalsIgnoringCase(row.substr(0, name.size()), name))
+                return static_cast<int>(i);
+        }
     return 0;
 }
 

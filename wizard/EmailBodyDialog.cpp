@@ -1,5 +1,7 @@
 #include "EmailBodyDialog.h"
 
+#include "settings/WatchdogSettings.h"
+
 #include <QDialogButtonBox>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
@@ -36,12 +38,7 @@ std::string EmailBodyDialog::body() const {
         text += "\r\n";
     std::string out = text.toStdString();
     // Cut at a character boundary: the record holds UTF-8.
-    if (out.size() > kLength) {
-        size_t cut = kLength;
-        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
-            --cut;
-        out.resize(cut);
-    }
+    out.resize(utf8FittingLength(out, kLength));
     return out;
 }
 

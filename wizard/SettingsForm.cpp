@@ -399,7 +399,7 @@ void SettingsForm::buildHandlingTab(QWidget* tab) {
     connect(soundRecorder, &QPushButton::clicked, this, [this] {
         // The desktop's sound recorder, whichever one is installed.
         bool started = false;
-        for (const char* recorder : {"gnome-sound-recorder", "audacity", "kwave", "sound-juicer"})
+        for (const char* recorder : {"gnome-sound-recorder", "audacity", "kwave", "tenacity", "ocenaudio"})
             if ((started = m_env.startProgram && m_env.startProgram(recorder, {})))
                 break;
         if (!started)
@@ -648,7 +648,26 @@ void SettingsForm::fail(const char* text, QWidget* focus) {
 }
 
 bool SettingsForm::checkWorkingDirectory() {
-    const std::string path = text(m_workingDirectory);
+    std::string path = text(m_workingDirectory);
+    // "~" is the user's home, as in a shell; any other path must start at the root, or it would
+    // be made wherever cfgwiz happened to be started from.
+    if (path == "~" || path.starts_with("~/")) {
+        path = m_env.homeDirectory + path.substr(1);
+        m_workingDirectory->setText(QString::fromStdString(path));
+    }
+    const auto refuse = [&](const std::string& message) {
+        m_env.reporter->show({message, "Tavrin Gardivo", MessageIcon::Warning, MessageButtons::Ok, false});
+        m_tabs->setCurrentIndex(0);
+        m_workingDirectory->setFocus();
+        return false;
+    };
+    if (!path.empty() && path[0] != '/')
+        return refuse("The working directory must be a full path, such as " + m_env.homeDirectory +
+                      "/Gardivo. Please fill another directory...");
+    if (path.size() >= sizeof(WatchdogSettings::WorkingDirectory))
+        return refuse("The working directory " + path + " is too long to be kept (at most " +
+                      std::to_string(sizeof(WatchdogSettings::WorkingDirectory) - 1) +
+                      " bytes). Please fill another directory...");
     std::error_code ec;
     if (!path.empty() &&
         (std::filesystem::is_directory(path, ec) || std::filesystem::create_directories(path, ec)) &&
@@ -702,17 +721,37 @@ bool SettingsForm::pressOk() {
         fail("Program file name can't be blank, please fill a program file name...", m_programFile);
         return false;
     }
-    // 2, 3. The controls into the record, the record and the registry values saved.
+    // A path is kept whole or not at all: a cut one would name another file.
+    if (text(m_programFile).size() >= sizeof(WatchdogSettings::ProgramFile)) {
+        const std::string message = "The program file name is too long to be kept (at most " +
+                                    std::to_string(sizeof(WatchdogSettings::ProgramFile) - 1) +
+                                    " bytes), please fill a shorter one...";
+        fail(message.c_str(), m_programFile);
+        return false;
+    }
+    // 2, 3. The controls into the record, the record and the registry values saved. When they
+    // cannot be, the form stays open with everything the user typed.
     saveControls();
-    m_wizard->save();
+    std::string why;
+    if (!m_wizard->save(&why)) {
+        if (!why.empty())
+            m_env.reporter->show({"Cannot save the settings to " + m_store->settingsFilePath() + " (" + why +
+                                      "). Nothing you typed is lost: make the folder writable and press OK "
+                                      "again, or press Cancel.",
+                                  "Tavrin Gardivo", MessageIcon::Error, MessageButtons::Ok, false});
+        return false;
+    }
     // 4. The autostart entry.
     Autostart autostart(m_env.autostartDirectory);
-    const bool autostartDone = m_store->settings().AutoRun == 1
-                                   ? autostart.enable(m_env.programDirectory + "gardivo")
-                                   : autostart.disable();
-    if (!autostartDone)
+    const Autostart::Result autostartDone = m_store->settings().AutoRun == 1
+                                                ? autostart.enable(m_env.programDirectory + "gardivo")
+                                                : autostart.disable();
+    if (autostartDone == Autostart::Result::NoFolder)
         m_env.reporter->show({"Writing registry occured error! can't set always run at starting...",
                               "Tavrin Gardivo", MessageIcon::Error, MessageButtons::Ok, false});
+    else if (autostartDone == Autostart::Result::EntryFailed)
+        m_env.reporter->show({"Writing registry occured error!", "Tavrin Gardivo", MessageIcon::Error,
+                              MessageButtons::Ok, false});
     // 5. A running gardivo reads the settings again; otherwise the user may start it.
     if (m_env.gardivoRunning && m_env.gardivoRunning()) {
         if (m_env.postToGardivo)
@@ -730,9 +769,15 @@ bool SettingsForm::pressOk() {
 }
 
 void SettingsForm::pressCancel() {
+    reject();
+}
+
+void SettingsForm::reject() {
+    // Every way out that does not save (Cancel, Escape, the close box) ends alike: a running
+    // gardivo reads the settings again and so drops the device and standard it was shown.
     if (m_env.gardivoRunning && m_env.gardivoRunning() && m_env.postToGardivo)
         m_env.postToGardivo(WM_APP_SETTINGS_CHANGED, 0, 0);
-    reject();
+    QDialog::reject();
 }
 
 void SettingsForm::pressDefault() {

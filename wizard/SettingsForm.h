@@ -79,6 +79,8 @@ public:
     // The buttons' work.
     bool pressOk();
     void pressCancel();
+    // Cancel, Escape and the window's close box.
+    void reject() override;
     void pressDefault();
     void pressHelp();
     // WM_APP_SELECT_DEVICE from gardivo: the device list changed.

@@ -18,7 +18,6 @@ int main(int argc, char** argv) {
     using namespace gardivo;
     QApplication app(argc, argv);
     app.setApplicationName("cfgwiz");
-    app.setApplicationDisplayName("Tavrin Gardivo - Setup");
 
     RegistryStore registry;
     QtReporter reporter;

@@ -5,6 +5,7 @@
 
 #include "monitor/messages/WindowMessages.h"
 #include "platform/RecordingReporter.h"
+#include "platform/SystemInfo.h"
 #include "platform/qt/LocalEndpoint.h"
 #include "platform/tests/QtTestApplication.h"
 #include "platform/tests/TempDir.h"
@@ -21,6 +22,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -740,3 +742,160 @@ TEST_F(WizardTest, PicturesOfTheTabs) {
         screenshot(form, names[tab]);
     }
 }
+
+namespace {
+
+TEST_F(WizardTest, ASaveThatFailsSaysWhyAndKeepsEverythingTyped) {
+    writeRecord(validRecord());
+    SettingsForm form(environment);
+    form.show();
+    form.sensitivity()->setValue(11);
+    // The record cannot be replaced: its name is taken by a folder.
+    fs::remove(program.file("watchdog.cfg"));
+    fs::create_directories(program.file("watchdog.cfg/inside"));
+    reporter.clear();
+    EXPECT_FALSE(form.pressOk());
+    ASSERT_EQ(reporter.texts().size(), 1u);
+    EXPECT_EQ(
+        reporter.texts()[0].rfind("Cannot save the settings to " + program.file("watchdog.cfg") + " (", 0),
+        0u)
+        << reporter.texts()[0];
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_NE(form.result(), QDialog::Accepted);
+    EXPECT_EQ(form.sensitivity()->value(), 11);
+    // Once it can be written, the same OK saves what was typed.
+    fs::remove_all(program.file("watchdog.cfg"));
+    reporter.clear();
+    reporter.queueAnswer(MessageAnswer::No);
+    EXPECT_TRUE(form.pressOk());
+    EXPECT_EQ(readRecord().Sensitivity, 11);
+}
+
+TEST_F(WizardTest, EscapeAndTheCloseBoxAreCancel) {
+    writeRecord(validRecord());
+    FakeGardivo gardivo;
+    ASSERT_TRUE(gardivo.listening());
+    const auto changes = [&] {
+        const auto all = gardivo.received();
+        return std::count_if(all.begin(), all.end(), [](const FakeGardivo::Received& r) {
+            return r.message == WM_APP_SETTINGS_CHANGED;
+        });
+    };
+    {
+        SettingsForm form(environment);
+        form.show();
+        ASSERT_TRUE(waitUntil([&] { return form.isVisible(); }));
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(&form, &escape);
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_TRUE(waitUntil([&] { return changes() == 1; }));
+    }
+    {
+        SettingsForm form(environment);
+        form.show();
+        ASSERT_TRUE(waitUntil([&] { return form.isVisible(); }));
+        form.close();
+        EXPECT_TRUE(waitUntil([&] { return changes() == 2; }));
+    }
+    // Nothing was saved either way.
+    EXPECT_EQ(readRecord().Sensitivity, 42);
+}
+
+TEST_F(WizardTest, PathsAreKeptWholeFromTheHomeOrTheRootAndTextsCutBetweenLetters) {
+    writeRecord(validRecord());
+    SettingsForm form(environment);
+    // "~" is the home directory.
+    form.workingDirectory()->setText("~/guarded");
+    reporter.queueAnswer(MessageAnswer::No);
+    ASSERT_TRUE(form.pressOk());
+    EXPECT_EQ(fieldText(readRecord().WorkingDirectory), home.file("guarded"));
+    EXPECT_TRUE(fs::is_directory(home.file("guarded")));
+
+    // A relative path is refused, and nothing is made where cfgwiz happens to run.
+    SettingsForm relative(environment);
+    relative.show();
+    ASSERT_TRUE(waitUntil([&] { return relative.isVisible(); }));
+    relative.workingDirectory()->setText("evidence-here");
+    reporter.clear();
+    EXPECT_FALSE(relative.pressOk());
+    ASSERT_EQ(reporter.texts().size(), 1u);
+    EXPECT_EQ(reporter.texts()[0], "The working directory must be a full path, such as " + home.path() +
+                                       "/Gardivo. Please fill another directory...");
+    EXPECT_FALSE(fs::exists("evidence-here"));
+
+    // Paths of two-byte letters that fit the box but not the record are refused, not cut.
+    const QString longName = QString(200, QChar(0x00E9)); // é, two bytes each
+    relative.workingDirectory()->setText(QString::fromStdString(home.path() + "/") + longName);
+    reporter.clear();
+    EXPECT_FALSE(relative.pressOk());
+    ASSERT_EQ(reporter.texts().size(), 1u);
+    EXPECT_NE(reporter.texts()[0].find("is too long to be kept (at most 259 bytes)"), std::string::npos);
+    relative.workingDirectory()->setText(QString::fromStdString(home.file("evidence")));
+    relative.runProgram()->click();
+    relative.programFile()->setText("/opt/" + longName);
+    reporter.clear();
+    EXPECT_FALSE(relative.pressOk());
+    ASSERT_EQ(reporter.texts().size(), 1u);
+    EXPECT_EQ(
+        reporter.texts()[0],
+        "The program file name is too long to be kept (at most 259 bytes), please fill a shorter one...");
+    EXPECT_EQ(relative.focusWidget(), relative.programFile());
+
+    // A text field is cut between letters: 49 two-byte letters keep 24 of them.
+    relative.programFile()->setText("/usr/bin/true");
+    relative.emailAddress()->setText(QString(49, QChar(0x00E9)));
+    reporter.clear();
+    reporter.queueAnswer(MessageAnswer::No);
+    ASSERT_TRUE(relative.pressOk());
+    const std::string stored = fieldText(readRecord().EmailAddress);
+    EXPECT_EQ(QString::fromUtf8(stored.data(), static_cast<qsizetype>(stored.size())),
+              QString(24, QChar(0x00E9)));
+}
+
+TEST_F(WizardTest, TheAutostartEntrySaysWhichPartFailed) {
+    writeRecord(validRecord());
+    // The autostart folder's name is taken by a file: it cannot be made.
+    writeText(config.file("autostart"), "x");
+    {
+        SettingsForm form(environment);
+        form.autoRun()->setChecked(true);
+        reporter.clear();
+        reporter.queueAnswer(MessageAnswer::Ok);
+        reporter.queueAnswer(MessageAnswer::No);
+        ASSERT_TRUE(form.pressOk());
+        EXPECT_EQ(reporter.texts()[0], "Writing registry occured error! can't set always run at starting...");
+    }
+    // The folder is there, but the entry's name is taken by a folder that cannot be replaced.
+    fs::remove(config.file("autostart"));
+    fs::create_directories(config.file("autostart/gardivo.desktop/kept"));
+    for (const bool on : {true, false}) {
+        SettingsForm form(environment);
+        form.autoRun()->setChecked(on);
+        reporter.clear();
+        reporter.queueAnswer(MessageAnswer::Ok);
+        reporter.queueAnswer(MessageAnswer::No);
+        ASSERT_TRUE(form.pressOk());
+        EXPECT_EQ(reporter.texts()[0], "Writing registry occured error!") << on;
+    }
+}
+
+TEST(Country, TheLocaleOrTheTimeZoneChoosesTheCountryByItsTableName) {
+    // The locale's plain name finds the table's fuller one.
+    const IntlProfile hongKong = intlProfileForLocale("zh_HK.UTF-8");
+    EXPECT_EQ(hongKong.iCountry, "852");
+    EXPECT_EQ(CountryTable::at(CountryTable::indexOf(hongKong.sCountry)).name,
+              std::string("Hong Kong S.A.R."));
+    // "Korea" is a row of its own, not the first row that starts with it.
+    EXPECT_EQ(CountryTable::at(CountryTable::indexOf("Korea")).name, std::string("Korea"));
+    EXPECT_EQ(CountryTable::indexOf("Nowhere"), 0);
+    // A locale without a territory: the time zone tells the country.
+    TempDir tables;
+    writeText(tables.file("zone.tab"), "# comment\nJP\t+353916+1394441\tAsia/Tokyo\n"
+                                       "US\t+404251-0740023\tAmerica/New_York\tEastern (most areas)\n");
+    EXPECT_EQ(intlProfileForTimeZone("America/New_York", tables.file("zone.tab")).sCountry, "United States");
+    EXPECT_EQ(intlProfileForTimeZone("Asia/Tokyo", tables.file("zone.tab")).iCountry, "81");
+    EXPECT_EQ(intlProfileForTimeZone("Etc/UTC", tables.file("zone.tab")).iCountry, "0");
+    EXPECT_EQ(intlProfileForTimeZone("Asia/Tok", tables.file("zone.tab")).iCountry, "0");
+}
+
+} // namespace
