@@ -123,9 +123,10 @@ std::string DirectoryChooser::checkPath(const std::string& text, bool fromDriveL
         path.pop_back();
     const std::vector<MountedFileSystem> mounts = m_mounts ? m_mounts() : systemMounts();
     const auto mount = mountOf(mounts, path);
-    // The whole file system's root is never a working directory; a relative name names nothing.
-    const bool usable =
-        !path.empty() && path.front() == '/' && path != "/" && mount && isLocalHardDrive(*mount);
+    // The whole file system's root is never a working directory, though it may be browsed (on a
+    // machine of one partition it is the only drive); a relative name names nothing.
+    const bool usable = !path.empty() && path.front() == '/' && (fromDriveList || path != "/") && mount &&
+                        isLocalHardDrive(*mount);
     if (!usable) {
         m_reporter.show({"Please choose one local hard drive!", "Select Directory", MessageIcon::None,
                          MessageButtons::Ok, false});

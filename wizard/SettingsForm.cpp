@@ -394,7 +394,18 @@ void SettingsForm::buildHandlingTab(QWidget* tab) {
     phone->addWidget(m_redials, 2, 3);
     layout->addWidget(m_phoneGroup, 5, 0, 1, 2);
     connect(m_country, &QComboBox::currentIndexChanged, this, [this] { limitPhoneParts(); });
-    connect(m_areaCode, &QLineEdit::textChanged, this, [this] { limitPhoneParts(); });
+    // What was typed is kept beside what fits: a country with a longer calling code takes digits
+    // away, and changing back gives them back.
+    connect(m_areaCode, &QLineEdit::textChanged, this, [this](const QString& typed) {
+        if (m_limiting)
+            return;
+        m_typedArea = typed;
+        limitPhoneParts();
+    });
+    connect(m_phoneNumber, &QLineEdit::textChanged, this, [this](const QString& typed) {
+        if (!m_limiting)
+            m_typedNumber = typed;
+    });
     connect(m_waveBrowse, &QPushButton::clicked, this, [this] { browseWaveFile(); });
     connect(soundRecorder, &QPushButton::clicked, this, [this] {
         // The desktop's sound recorder, whichever one is installed.
@@ -583,10 +594,18 @@ void SettingsForm::limitPhoneParts() {
     const int code =
         static_cast<int>(std::to_string(CountryTable::at(m_country->currentIndex()).callingCode).size());
     const int frame = 5 + code; // "+", " (", ") "
+    if (m_limiting)
+        return;
+    m_limiting = true;
     m_areaCode->setMaxLength(std::max(1, kPhoneNumberLength - frame - 1));
+    if (m_areaCode->text() != m_typedArea.left(m_areaCode->maxLength()))
+        m_areaCode->setText(m_typedArea.left(m_areaCode->maxLength()));
     const int area = static_cast<int>(m_areaCode->text().toUtf8().size());
     m_phoneNumber->setMaxLength(area == 0 ? kPhoneNumberLength
                                           : std::max(1, kPhoneNumberLength - frame - area));
+    if (m_phoneNumber->text() != m_typedNumber.left(m_phoneNumber->maxLength()))
+        m_phoneNumber->setText(m_typedNumber.left(m_phoneNumber->maxLength()));
+    m_limiting = false;
 }
 
 void SettingsForm::saveControls() {

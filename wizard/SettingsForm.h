@@ -159,6 +159,10 @@ private:
     ProcAmpRange m_ranges[4];
     std::string m_emailBodyText;
     bool m_loading = false;
+    // The phone number's parts as typed, before the country's length limits.
+    QString m_typedArea;
+    QString m_typedNumber;
+    bool m_limiting = false;
     DirectoryChooser* m_chooser = nullptr;
     std::unique_ptr<LocalEndpoint> m_endpoint;
 

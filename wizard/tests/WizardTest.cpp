@@ -410,6 +410,11 @@ TEST_F(WizardTest, PhoneNumbersAreSavedWithTheCountryAndFitTheirField) {
     form.phoneNumber()->setText("123456789012345");
     // "+49 (030) " leaves nine characters for the number.
     EXPECT_EQ(form.phoneNumber()->text(), "123456789");
+    // A longer calling code takes a digit away; going back gives it back, as typed.
+    form.country()->setCurrentIndex(CountryTable::indexOf("Portugal"));
+    EXPECT_EQ(form.phoneNumber()->text(), "12345678");
+    form.country()->setCurrentIndex(CountryTable::indexOf("Germany"));
+    EXPECT_EQ(form.phoneNumber()->text(), "123456789");
     reporter.queueAnswer(MessageAnswer::Ok); // no wave file
     reporter.queueAnswer(MessageAnswer::No);
     ASSERT_TRUE(form.pressOk());
@@ -529,6 +534,10 @@ TEST_F(WizardTest, TheDirectoryChooserTakesOnlyLocalHardDrives) {
     EXPECT_EQ(chooser.checkPath("/mnt/share/evidence", false), "");
     EXPECT_EQ(chooser.checkPath("/media/stick", true), "");
     EXPECT_EQ(chooser.checkPath("/", false), "");
+    reporter.clear();
+    // The root may be browsed from the drive list (the only drive of a one-partition machine).
+    EXPECT_EQ(chooser.checkPath("/", true), "/");
+    EXPECT_TRUE(reporter.messages().empty());
     EXPECT_EQ(chooser.checkPath("relative/path", false), "");
     reporter.clear();
     // A local folder is made once, then taken as it is; a drive itself is taken without making.
