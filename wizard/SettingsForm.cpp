@@ -347,7 +347,7 @@ void SettingsForm::buildHandlingTab(QWidget* tab) {
             m_emailBodyText = dialog.body();
     });
     connect(m_smtp, &QPushButton::clicked, this, [this] {
-        SmtpDialog dialog(*m_env.registry, this);
+        SmtpDialog dialog(*m_env.registry, *m_env.reporter, this);
         dialog.exec();
     });
 
@@ -719,6 +719,10 @@ bool SettingsForm::pressOk() {
             fail("CC EMail address format is not valid, please fill a valid e-mail address...", m_emailCc);
             return false;
         }
+        // Not a reason to refuse the settings, but alerts would not go out: the user hears why.
+        if (const std::string problem = SmtpDialog::automaticLoginProblem(*m_env.registry); !problem.empty())
+            m_env.reporter->show(
+                {problem, "Tavrin Gardivo", MessageIcon::Information, MessageButtons::Ok, false});
     }
     if (m_phoneCall->isChecked()) {
         if (m_phoneNumber->text().isEmpty()) {

@@ -13,7 +13,8 @@
 
 namespace gardivo {
 
-SmtpDialog::SmtpDialog(RegistryStore& registry, QWidget* parent) : QDialog(parent), m_registry(registry) {
+SmtpDialog::SmtpDialog(RegistryStore& registry, Reporter& reporter, QWidget* parent)
+    : QDialog(parent), m_registry(registry), m_reporter(reporter) {
     setObjectName("SmtpDialog");
     setWindowTitle("SMTP Server Setup");
     setFixedSize(342, 294);
@@ -52,8 +53,8 @@ SmtpDialog::SmtpDialog(RegistryStore& registry, QWidget* parent) : QDialog(paren
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-        store();
-        accept();
+        if (pressOk())
+            accept();
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_authentication, &QCheckBox::clicked, this, [this] { applyEnableRule(); });
@@ -77,16 +78,18 @@ void SmtpDialog::load() {
     }
     m_password->setText(password);
     m_authentication->setChecked(!m_user->text().isEmpty());
-    if (const auto prompt = m_registry.queryValue(RegistryRoot::LocalMachine, kKey, "Prompt for Password"))
-        m_remember->setChecked(prompt->dwordValue().value_or(1) == 0);
+    // A first setup remembers the password: alerts are sent when nobody is there to type it.
+    const auto prompt = m_registry.queryValue(RegistryRoot::LocalMachine, kKey, "Prompt for Password");
+    m_remember->setChecked(!prompt || prompt->dwordValue().value_or(1) == 0);
     applyEnableRule();
 }
 
 void SmtpDialog::store() {
     // Without authentication there is no login: no user the mailer would log in as, and no
-    // password kept for nothing.
+    // password kept for nothing. A password the user does not want remembered is not kept either.
     const bool login = m_authentication->isChecked();
-    const std::string encoded = login ? base64Encode(m_password->text().toStdString()) : std::string();
+    const bool keep = login && m_remember->isChecked();
+    const std::string encoded = keep ? base64Encode(m_password->text().toStdString()) : std::string();
     m_registry.update(RegistryRoot::LocalMachine, [&](RegistryHive& hive) {
         hive.setValue(kKey, "SMTP Server Name", RegistryValue::string(m_server->text().toStdString()));
         hive.setValue(kKey, "User ID",
@@ -95,6 +98,41 @@ void SmtpDialog::store() {
                       RegistryValue::binary(std::vector<uint8_t>(encoded.begin(), encoded.end())));
         hive.setValue(kKey, "Prompt for Password", RegistryValue::dword(m_remember->isChecked() ? 0 : 1));
     });
+}
+
+bool SmtpDialog::pressOk() {
+    const size_t bytes = m_password->text().toUtf8().size();
+    if (m_authentication->isChecked() && bytes > static_cast<size_t>(kPasswordLength)) {
+        m_reporter.show({"The password is too long to be kept: at most " + std::to_string(kPasswordLength) +
+                             " bytes, and this one takes " + std::to_string(bytes) +
+                             " (letters beyond English take two to four bytes each).",
+                         "SMTP Server Setup", MessageIcon::Warning, MessageButtons::Ok, false});
+        m_password->setFocus();
+        return false;
+    }
+    store();
+    if (const std::string problem = automaticLoginProblem(m_registry); !problem.empty())
+        m_reporter.show({problem, "SMTP Server Setup", MessageIcon::Information, MessageButtons::Ok, false});
+    return true;
+}
+
+std::string SmtpDialog::automaticLoginProblem(const RegistryStore& registry) {
+    const auto value = [&](const char* name) {
+        return registry.queryValue(RegistryRoot::LocalMachine, kKey, name);
+    };
+    const auto server = value("SMTP Server Name");
+    const auto user = value("User ID");
+    if (!server || server->text().empty() || !user || user->text().empty())
+        return {};
+    const auto prompt = value("Prompt for Password");
+    const auto password = value("Password");
+    if ((prompt && prompt->dwordValue().value_or(0) == 1) || !password || password->data.empty())
+        return "The password of " + user->text() +
+               " is not remembered, so the e-mail sent at an alarm cannot log in to " + server->text() +
+               " and will not go out; only mail sent by hand from the Tracing Box, which asks for the "
+               "password, "
+               "will. Check \"Remeber password\" for alerts at every alarm.";
+    return {};
 }
 
 void SmtpDialog::applyEnableRule() {

@@ -438,18 +438,22 @@ TEST_F(WizardTest, PhoneNumbersAreSavedWithTheCountryAndFitTheirField) {
 
 TEST_F(WizardTest, TheMailDialogsKeepTheirValues) {
     {
-        SmtpDialog dialog(registry);
+        SmtpDialog dialog(registry, reporter);
         EXPECT_FALSE(dialog.authentication()->isChecked());
         EXPECT_FALSE(dialog.user()->isEnabled());
+        // A first setup remembers the password, so that alerts at an alarm can log in.
+        EXPECT_TRUE(dialog.remember()->isChecked());
         dialog.server()->setText("smtp.example.com");
         dialog.authentication()->click();
         EXPECT_TRUE(dialog.user()->isEnabled() && dialog.password()->isEnabled() &&
                     dialog.remember()->isEnabled());
         dialog.user()->setText("guard");
         dialog.password()->setText("abcde");
-        dialog.remember()->setChecked(true);
         EXPECT_EQ(dialog.password()->maxLength(), 189);
-        dialog.store();
+        // The natural first setup: alerts at an alarm can log in, and nobody is told otherwise.
+        reporter.clear();
+        EXPECT_TRUE(dialog.pressOk());
+        EXPECT_TRUE(reporter.texts().empty());
     }
     const auto password = registry.queryValue(RegistryRoot::LocalMachine, SmtpDialog::kKey, "Password");
     ASSERT_TRUE(password);
@@ -463,24 +467,34 @@ TEST_F(WizardTest, TheMailDialogsKeepTheirValues) {
     ASSERT_EQ(::stat(registry.filePath(RegistryRoot::LocalMachine).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     {
-        SmtpDialog dialog(registry);
+        SmtpDialog dialog(registry, reporter);
         EXPECT_EQ(dialog.password()->text(), "abcde");
         EXPECT_TRUE(dialog.authentication()->isChecked());
         EXPECT_TRUE(dialog.remember()->isChecked());
         dialog.store(); // OK without changes
-        dialog.user()->clear();
+        EXPECT_TRUE(SmtpDialog::automaticLoginProblem(registry).empty());
+        // Not to be remembered: not kept, and the user hears that alerts cannot log in.
         dialog.remember()->setChecked(false);
+        reporter.clear();
+        EXPECT_TRUE(dialog.pressOk());
+        ASSERT_EQ(reporter.texts().size(), 1u);
+        EXPECT_EQ(
+            reporter.texts()[0],
+            "The password of guard is not remembered, so the e-mail sent at an alarm cannot log in to "
+            "smtp.example.com and will not go out; only mail sent by hand from the Tracing Box, which asks "
+            "for the password, will. Check \"Remeber password\" for alerts at every alarm.");
+        dialog.user()->clear();
         dialog.store();
     }
     const auto kept = registry.queryValue(RegistryRoot::LocalMachine, SmtpDialog::kKey, "Password");
     ASSERT_TRUE(kept);
-    EXPECT_EQ(std::string(kept->data.begin(), kept->data.end()), "YWJjZGU=");
-    SmtpDialog cleared(registry);
+    EXPECT_TRUE(kept->data.empty());
+    SmtpDialog cleared(registry, reporter);
     EXPECT_FALSE(cleared.authentication()->isChecked());
     EXPECT_FALSE(cleared.remember()->isChecked());
     // Authentication unchecked with a user and a password typed: nothing to log in with is kept.
     {
-        SmtpDialog dialog(registry);
+        SmtpDialog dialog(registry, reporter);
         dialog.authentication()->click();
         dialog.user()->setText("guard");
         dialog.password()->setText("abcde");
@@ -492,6 +506,27 @@ TEST_F(WizardTest, TheMailDialogsKeepTheirValues) {
     const auto none = registry.queryValue(RegistryRoot::LocalMachine, SmtpDialog::kKey, "Password");
     ASSERT_TRUE(none);
     EXPECT_TRUE(none->data.empty());
+    // A password is limited by what is stored: 189 letters of two bytes each are refused, and
+    // the longest password that fits comes back whole.
+    {
+        SmtpDialog dialog(registry, reporter);
+        dialog.authentication()->click();
+        dialog.user()->setText("guard");
+        dialog.remember()->setChecked(true);
+        dialog.password()->setText(QString(189, QChar(0x00E9)));
+        reporter.clear();
+        EXPECT_FALSE(dialog.pressOk());
+        ASSERT_EQ(reporter.texts().size(), 1u);
+        EXPECT_EQ(reporter.texts()[0],
+                  "The password is too long to be kept: at most 189 bytes, and this one takes "
+                  "378 (letters beyond English take two to four bytes each).");
+        dialog.password()->setText(QString(94, QChar(0x00E9)) + "x");
+        EXPECT_TRUE(dialog.pressOk());
+    }
+    {
+        SmtpDialog dialog(registry, reporter);
+        EXPECT_EQ(dialog.password()->text(), QString(94, QChar(0x00E9)) + "x");
+    }
 
     EmailBodyDialog body;
     body.setBody("first\r\nsecond\r\n");
