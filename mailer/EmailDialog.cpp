@@ -147,6 +147,10 @@ MailFields EmailDialog::readFields() const {
 }
 
 void EmailDialog::send() {
+    // One send at a time: the form keeps handling events while a send runs, and a second one
+    // would go beside the first (and, against a working server, send the mail twice).
+    if (m_sending)
+        return;
     setWindowTitle("Sending EMail, Please wait...");
     const MailFields fields = readFields();
     if (!m_run.checkFields(fields))
@@ -178,6 +182,7 @@ void EmailDialog::send() {
         });
     };
     setEnabled(false);
+    m_sending = true;
     QEventLoop waiting;
     std::thread sender([&] {
         sent = m_run.send(mail, lastError);
@@ -185,6 +190,7 @@ void EmailDialog::send() {
     });
     waiting.exec();
     sender.join();
+    m_sending = false;
     m_run.onRetry = nullptr;
     setEnabled(true);
     if (!m_run.autoMode()) {
@@ -206,6 +212,9 @@ void EmailDialog::send() {
     if (m_run.autoMode()) {
         m_exitCode = sent ? 0 : 1;
         QTimer::singleShot(0, this, &EmailDialog::quit);
+    } else if (m_closeAfterSend) {
+        // The form was closed while the mail went out: now that it has, the form closes.
+        QTimer::singleShot(0, this, &EmailDialog::quit);
     }
 }
 
@@ -225,6 +234,10 @@ void EmailDialog::showAbout() {
 }
 
 void EmailDialog::reject() {
+    if (m_sending) {
+        m_closeAfterSend = true;
+        return;
+    }
     send();
 }
 
@@ -234,6 +247,11 @@ void EmailDialog::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
+    // Closed while a send runs: the form waits for it and then closes, and nothing is sent again.
+    if (m_sending) {
+        m_closeAfterSend = true;
+        return;
+    }
     send();
 }
 

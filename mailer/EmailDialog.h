@@ -67,6 +67,8 @@ private:
     QPushButton* m_quit;
     QPushButton* m_about;
     bool m_quitting = false;
+    bool m_sending = false;        // a send runs beside the form
+    bool m_closeAfterSend = false; // the form was closed during it
     int m_exitCode = 0;
 };
 

@@ -13,6 +13,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
 
 using namespace gardivo;
 using namespace gardivo::testing;
@@ -100,6 +104,46 @@ TEST_F(EmailDialogTest, ASuccessfulSendClearsTheFormAndAFailedOneKeepsIt) {
     EXPECT_EQ(dialog.subjectEdit()->text(), "Again");
     EXPECT_EQ(dialog.attachmentList()->count(), 0);
     EXPECT_EQ(dialog.exitCode(), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(EmailDialogTest, ClosingTheFormDuringASendWaitsForItAndSendsNothingAgain) {
+    ScriptedSmtpServer server;
+    server.replies["MAIL"] = "451 try again later\r\n"; // every attempt fails for a while
+    ASSERT_TRUE(server.listen());
+    SettingsStore store(ProgramKind::Email, m_registry, m_reporter, m_program.dir(), "/home/g");
+    NotificationRun run(store, m_reporter, {});
+    run.setSmtpPort(server.port());
+    run.setSmtpTimeouts(2000ms, 2000ms);
+    std::atomic<bool> closed{false};
+    std::atomic<int> waits{0};
+    // The waits between attempts last until the user has closed the form.
+    run.setWait([&](std::chrono::seconds) {
+        ++waits;
+        for (int i = 0; i < 500 && !closed; ++i)
+            std::this_thread::sleep_for(10ms);
+    });
+    ASSERT_TRUE(run.start());
+    EmailDialog dialog(run, m_reporter);
+    dialog.show();
+    dialog.serverEdit()->setText("127.0.0.1");
+    dialog.toEdit()->setText("guard@127.0.0.1");
+    dialog.subjectEdit()->setText("Someone is here");
+    QTimer::singleShot(50, [&] {
+        dialog.close(); // the close box, while the first attempt waits to be tried again
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        closed = true;
+    });
+    QTest::mouseClick(dialog.sendButton(), Qt::LeftButton);
+    ASSERT_TRUE(closed);
+    // One send: its first attempt and the two tries again, and no second send beside it.
+    EXPECT_NE(server.received().find("MAIL From"), std::string::npos);
+    EXPECT_EQ(waits, 2);
+    // Once it has ended, the form closes as it was asked to.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.isVisible(); }, 3000));
 }
 
 } // namespace
