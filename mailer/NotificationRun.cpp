@@ -77,6 +77,13 @@ bool NotificationRun::start(std::time_t now) {
         if (auto v = hive.value(SettingsStore::kKeyPath, "AttachedVideoFileName"))
             m_videoAttachment = v->text();
     });
+    // A mail that waited for an earlier one is handed its own alarm's evidence.
+    if (m_autoMode) {
+        if (const char* image = std::getenv(SettingsStore::kAttachedImageVariable))
+            m_imageAttachment = image;
+        if (const char* video = std::getenv(SettingsStore::kAttachedVideoVariable))
+            m_videoAttachment = video;
+    }
     if (!registryOk)
         m_reporter.show({"Opening registry key failed...", Reporter::kCaption, MessageIcon::Error,
                          MessageButtons::Ok, true});

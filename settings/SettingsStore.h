@@ -43,7 +43,11 @@ public:
     static constexpr const char* kCaptureDevicesKey = "SOFTWARE\\Tavrin\\Gardivo\\CaptureDevices";
     static constexpr const char* kVideoConnectorsKey = "SOFTWARE\\Tavrin\\Gardivo\\VideoConnectors";
     static constexpr const char* kFileName = "watchdog.cfg";
-    static constexpr size_t kPathBytes = 260;       // attached-file and evidence paths
+    static constexpr size_t kPathBytes = 260; // attached-file and evidence paths
+    // An alarm's mail run is handed that alarm's evidence in these, beside its condition number;
+    // email takes them before the registry's values, which hold the latest alarm's.
+    static constexpr const char* kAttachedImageVariable = "GARDIVO_ATTACHED_IMAGE";
+    static constexpr const char* kAttachedVideoVariable = "GARDIVO_ATTACHED_VIDEO";
     static constexpr size_t kNameBufferBytes = 256; // device and connector names in the registry
 
     // Loads the record (defaults when the file cannot be read). gardivo then takes the connector

@@ -70,6 +70,20 @@ TEST_F(NotificationTest, FillsTheFormFromSettingsAndEvidence) {
     EXPECT_EQ(run.videoAttachment(), "/ev/error001.avi");
     EXPECT_TRUE(m_reporter.messages().empty());
 
+    // A mail that waited for an earlier one is handed its own alarm's evidence; the registry
+    // holds a later alarm's by then. A mail by hand takes the registry's.
+    ::setenv(SettingsStore::kAttachedImageVariable, "/ev/error007.bmp", 1);
+    ::setenv(SettingsStore::kAttachedVideoVariable, "/ev/error007.avi", 1);
+    NotificationRun waited(*s, m_reporter, {"/x", "7"});
+    NotificationRun byHand(*s, m_reporter, {});
+    const bool started = waited.start() && byHand.start();
+    ::unsetenv(SettingsStore::kAttachedImageVariable);
+    ::unsetenv(SettingsStore::kAttachedVideoVariable);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(waited.imageAttachment(), "/ev/error007.bmp");
+    EXPECT_EQ(waited.videoAttachment(), "/ev/error007.avi");
+    EXPECT_EQ(byHand.imageAttachment(), "/ev/error001.bmp");
+
     EXPECT_EQ(NotificationRun::serverFromAddress("nohost"), "nohost");
     EXPECT_EQ(NotificationRun::serverFromAddress("a@b@c"), "b@c");
 }

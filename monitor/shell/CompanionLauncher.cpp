@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 
 #include <cerrno>
+#include <cstring>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -13,15 +14,28 @@ namespace gardivo {
 namespace {
 
 // Companions are named by full path; the user's program is looked up in PATH like a shell would.
-bool spawn(const std::vector<std::string>& argv, pid_t& pid, bool searchPath = false) {
+// extra: "NAME=value" entries put in front of this process's environment.
+bool spawn(const std::vector<std::string>& argv, pid_t& pid, bool searchPath = false,
+           const std::vector<std::string>& extra = {}) {
     if (argv.empty())
         return false;
     std::vector<char*> args;
     for (const auto& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    std::vector<char*> environment;
+    for (const auto& e : extra)
+        environment.push_back(const_cast<char*>(e.c_str()));
+    for (char** e = environ; e && *e; ++e) {
+        bool replaced = false;
+        for (const auto& x : extra)
+            replaced |= std::strncmp(*e, x.c_str(), x.find('=') + 1) == 0;
+        if (!replaced)
+            environment.push_back(*e);
+    }
+    environment.push_back(nullptr);
     return (searchPath ? ::posix_spawnp : ::posix_spawn)(&pid, args[0], nullptr, nullptr, args.data(),
-                                                         environ) == 0;
+                                                         environment.data()) == 0;
 }
 
 } // namespace
@@ -30,6 +44,13 @@ CompanionLauncher::CompanionLauncher(SettingsStore& settings, Reporter& reporter
     : m_settings(settings), m_reporter(reporter) {}
 
 CompanionLauncher::~CompanionLauncher() {
+    {
+        std::lock_guard lock(m_email.mutex);
+        m_ending = true;
+    }
+    m_mailWake.notify_all();
+    if (m_mailWaiter.joinable())
+        m_mailWaiter.join();
     // Runs still going are left alone; finished ones are collected.
     for (Companion* c : {&m_wizard, &m_dial, &m_email})
         isFree(*c);
@@ -67,9 +88,10 @@ bool CompanionLauncher::isFree(Companion& companion) {
     return false; // still running, or its state cannot be read
 }
 
-bool CompanionLauncher::launch(Companion& companion, const std::vector<std::string>& argv) {
+bool CompanionLauncher::launch(Companion& companion, const std::vector<std::string>& argv,
+                               const std::vector<std::string>& extraEnvironment) {
     pid_t pid = 0;
-    if (!spawn(argv, pid))
+    if (!spawn(argv, pid, false, extraEnvironment))
         return false;
     companion.pid = pid;
     return true;
@@ -130,10 +152,59 @@ bool CompanionLauncher::StartDial(bool withCondition, int conditionNumber) {
                         "Failed to launch Tavrin Dial program....");
 }
 
+bool CompanionLauncher::launchMail(const QueuedMail& mail) {
+    const bool ok = launch(m_email, emailCommand(true, mail.condition),
+                           {std::string(SettingsStore::kAttachedImageVariable) + "=" + mail.image,
+                            std::string(SettingsStore::kAttachedVideoVariable) + "=" + mail.video});
+    if (!ok)
+        error("Failed to launch Tavrin Email program....");
+    return ok;
+}
+
 bool CompanionLauncher::StartEmail(bool withCondition, int conditionNumber) {
-    return startGuarded(m_email, emailCommand(withCondition, conditionNumber),
-                        "Another Sending Mail procedure is executing...",
-                        "Failed to launch Tavrin Email program....");
+    if (!withCondition)
+        return startGuarded(m_email, emailCommand(false, 0), "Another Sending Mail procedure is executing...",
+                            "Failed to launch Tavrin Email program....");
+    // The alarm's evidence as it is now: by the time a queued mail goes, later alarms have
+    // written theirs in its place.
+    QueuedMail mail{conditionNumber, m_settings.attachedImagePath(), m_settings.attachedVideoPath()};
+    std::unique_lock lock(m_email.mutex);
+    if (isFree(m_email) && m_mailQueue.empty())
+        return launchMail(mail);
+    if (m_settings.settings().TracingMode == 2)
+        error("Another Sending Mail procedure is executing...");
+    m_mailQueue.push_back(std::move(mail));
+    if (!m_waiterRunning) {
+        // An earlier waiter has finished (it said so under this lock) and is collected first.
+        if (m_mailWaiter.joinable())
+            m_mailWaiter.join();
+        m_waiterRunning = true;
+        m_mailWaiter = std::thread([this] { sendQueuedMails(); });
+    }
+    return false;
+}
+
+size_t CompanionLauncher::queuedMails() {
+    std::lock_guard lock(m_email.mutex);
+    return m_mailQueue.size();
+}
+
+void CompanionLauncher::sendQueuedMails() {
+    std::unique_lock lock(m_email.mutex);
+    while (!m_ending) {
+        m_mailWake.wait_for(lock, std::chrono::milliseconds(200));
+        if (m_ending)
+            break;
+        if (!isFree(m_email))
+            continue;
+        if (m_mailQueue.empty())
+            break;
+        const QueuedMail next = std::move(m_mailQueue.front());
+        m_mailQueue.pop_front();
+        launchMail(next);
+    }
+    // The next queued mail starts a new waiter: this one is done.
+    m_waiterRunning = false;
 }
 
 void CompanionLauncher::reapUserPrograms() {

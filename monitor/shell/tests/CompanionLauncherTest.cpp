@@ -56,8 +56,8 @@ protected:
     std::string calls() const { return readText(m_program.file("calls.txt")); }
     // Waits until the launcher sees the companion finished.
     template <typename Free>
-    bool waitFree(Free free) {
-        for (int i = 0; i < 300; ++i) {
+    bool waitFree(Free free, int tries = 300) {
+        for (int i = 0; i < tries; ++i) {
             if (free())
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -82,22 +82,35 @@ TEST_F(CompanionTest, CommandLinesCarryTheConditionNumber) {
     EXPECT_EQ(calls(), "email 7\ndial \n");
 }
 
-TEST_F(CompanionTest, ASecondMailIsNotStartedWhileTheFirstIsSending) {
-    install("email", 0.5);
+TEST_F(CompanionTest, AnAlarmsMailThatFindsAnotherBeingSentGoesOnceItEndsWithItsOwnEvidence) {
+    // A mail run that takes a while (a server tried again), noting the evidence it was handed.
+    writeText(m_program.file("email"), "#!/bin/sh\necho \"email $* $GARDIVO_ATTACHED_IMAGE\" >> \"$(dirname "
+                                       "\"$0\")/calls.txt\"\nsleep 0.4\n");
+    fs::permissions(m_program.file("email"), fs::perms::owner_all);
     CompanionLauncher launcher(m_store, m_reporter);
-    ASSERT_TRUE(launcher.StartEmail(true, 1));
+    const auto alarm = [&](int n) {
+        m_store.setAttachedImagePath("/evidence/error00" + std::to_string(n) + ".bmp");
+        return launcher.StartEmail(true, n);
+    };
+    ASSERT_TRUE(alarm(1));
     EXPECT_FALSE(launcher.IsEmailFree());
-    EXPECT_FALSE(launcher.StartEmail(true, 2));
+    EXPECT_FALSE(alarm(2));                     // not now: after the first
     EXPECT_TRUE(m_reporter.messages().empty()); // said only while tracing by hand
     m_store.settings().TracingMode = 2;
-    EXPECT_FALSE(launcher.StartEmail(true, 3));
+    EXPECT_FALSE(alarm(3));
     ASSERT_EQ(m_reporter.messages().size(), 1u);
     EXPECT_EQ(m_reporter.messages()[0].text, "Another Sending Mail procedure is executing...");
     EXPECT_TRUE(m_reporter.messages()[0].topmost);
+    EXPECT_EQ(launcher.queuedMails(), 2u);
+    // A mail by hand is not queued: the user may send it again.
+    EXPECT_FALSE(launcher.StartEmail(false));
 
-    ASSERT_TRUE(waitFree([&] { return launcher.IsEmailFree(); }));
-    EXPECT_EQ(calls(), "email 1\n");
-    EXPECT_TRUE(launcher.StartEmail(true, 4));
+    // Each goes in its turn, with the evidence of its own alarm.
+    ASSERT_TRUE(waitFree([&] { return launcher.queuedMails() == 0 && launcher.IsEmailFree(); }, 1000));
+    EXPECT_EQ(calls(), "email 1 /evidence/error001.bmp\nemail 2 /evidence/error002.bmp\n"
+                       "email 3 /evidence/error003.bmp\n");
+    // With nothing being sent, an alarm's mail goes at once again.
+    EXPECT_TRUE(alarm(4));
     EXPECT_TRUE(waitFree([&] { return launcher.IsEmailFree(); }));
 }
 
