@@ -86,6 +86,8 @@ TEST_F(MailServerTest, StartTlsThenAuthPlainAndTheUserSends) {
     EXPECT_EQ(server.clearText().find("AUTH"), std::string::npos);
     EXPECT_EQ(server.clearText().find("MAIL"), std::string::npos);
     const std::string inside = server.encryptedText();
+    // The session starts afresh inside TLS: the client greets the server again first.
+    EXPECT_EQ(inside.rfind("EHLO ", 0), 0u) << inside;
     EXPECT_NE(inside.find("AUTH PLAIN " + plainLogin("guard@example.com", "s3cret") + "\r\n"),
               std::string::npos);
     EXPECT_NE(inside.find("MAIL From: <guard@example.com>\r\n"), std::string::npos);
@@ -188,6 +190,25 @@ TEST_F(MailServerTest, ACertificateForAnotherHostIsRefusedBeforeAnyLogin) {
     EXPECT_TRUE(server.encryptedText().empty());
     EXPECT_EQ(server.clearText().find("AUTH"), std::string::npos);
     EXPECT_NE(log().find("the server's certificate was not accepted"), std::string::npos) << log();
+}
+
+TEST_F(MailServerTest, ATrustedCertificateForAnotherHostIsStillRefused) {
+    // The certificate's chain is good (the trust store holds it): only its host name is wrong.
+    const TestCertificate elsewhere = TestCertificate::forHost("mail.elsewhere.example");
+    writeText(trust.file("ca.pem"), good.certificate + elsewhere.certificate);
+    TlsSmtpServer server(elsewhere);
+    ASSERT_TRUE(server.listen());
+    auto run = runThrough(server.port());
+    std::string error;
+    EXPECT_FALSE(run->send(alert(), error));
+    EXPECT_EQ(error, "TLS Error!");
+    EXPECT_TRUE(server.encryptedText().empty());
+    EXPECT_EQ(server.clearText().find("AUTH"), std::string::npos);
+    // The same certificate for the host that is asked for is taken.
+    TlsSmtpServer named(good);
+    ASSERT_TRUE(named.listen());
+    auto again = runThrough(named.port());
+    EXPECT_TRUE(again->send(alert(), error)) << error;
 }
 
 TEST_F(MailServerTest, NoPasswordIsSentWithoutEncryption) {

@@ -196,8 +196,17 @@ private:
     void converse(Session& s) {
         write(s, "220 test ESMTP\r\n");
         std::string line;
+        // As a real server does, TLS starts the session afresh: until the client greets again,
+        // what it learnt before counts for nothing (RFC 3207).
+        bool greeted = false;
         while (!m_stop && readLine(s, line)) {
             const std::string word = line.substr(0, line.find(' '));
+            if (!greeted && (word == "AUTH" || word == "MAIL")) {
+                write(s, "503 5.5.1 EHLO first\r\n");
+                continue;
+            }
+            if (word == "EHLO" || word == "HELO")
+                greeted = true;
             if (word == "EHLO") {
                 std::string reply = "250-test\r\n";
                 if (offerStartTls && !s.ssl)
@@ -211,6 +220,7 @@ private:
                 write(s, "220 go ahead\r\n");
                 if (!startTls(s))
                     return;
+                greeted = false;
             } else if (line.rfind("AUTH PLAIN", 0) == 0) {
                 write(s, acceptLogin ? "235 welcome\r\n" : "535 5.7.8 bad credentials\r\n");
             } else if (line == "AUTH LOGIN") {
