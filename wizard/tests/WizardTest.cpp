@@ -4,6 +4,7 @@
 // With GARDIVO_TEST_SCREENSHOTS=DIR the tests leave a picture of each tab there.
 
 #include "monitor/messages/WindowMessages.h"
+#include "platform/ProgramDirectory.h"
 #include "platform/RecordingReporter.h"
 #include "platform/SystemInfo.h"
 #include "platform/qt/LocalEndpoint.h"
@@ -37,6 +38,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <random>
 #include <sys/stat.h>
@@ -940,6 +942,167 @@ TEST(Country, TheLocaleOrTheTimeZoneChoosesTheCountryByItsTableName) {
     EXPECT_EQ(intlProfileForTimeZone("Asia/Tokyo", tables.file("zone.tab")).iCountry, "81");
     EXPECT_EQ(intlProfileForTimeZone("Etc/UTC", tables.file("zone.tab")).iCountry, "0");
     EXPECT_EQ(intlProfileForTimeZone("Asia/Tok", tables.file("zone.tab")).iCountry, "0");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(WizardTest, EachWindowStyleButtonStandsForItsOwnValue) {
+    const std::map<int, QString> captions = {
+        {0, "Normal"}, {1, "Always on top"}, {2, "Minimized as a tray icon"}};
+    for (const auto& [stored, caption] : captions) {
+        WatchdogSettings record = validRecord();
+        record.WindowStyle = stored;
+        writeRecord(record);
+        SettingsForm form(environment);
+        // The button that is checked is the one whose caption names the stored style.
+        for (QRadioButton* button : form.findChildren<QRadioButton*>())
+            if (button->objectName().startsWith("windowStyle"))
+                EXPECT_EQ(button->isChecked(), button->text() == caption)
+                    << stored << " " << button->text().toStdString();
+        // Choosing each caption saves its value.
+        for (const auto& [value, other] : captions) {
+            for (QRadioButton* button : form.findChildren<QRadioButton*>())
+                if (button->text() == other)
+                    button->click();
+            reporter.queueAnswer(MessageAnswer::No);
+            ASSERT_TRUE(form.pressOk());
+            EXPECT_EQ(readRecord().WindowStyle, value) << other.toStdString();
+        }
+    }
+}
+
+TEST_F(WizardTest, ASpinBoxLeftWithoutANumberTakesItsMinimum) {
+    writeRecord(validRecord());
+    SettingsForm form(environment);
+    form.show();
+    ASSERT_TRUE(waitUntil([&] { return form.isVisible(); }));
+    form.tabs()->setCurrentIndex(1);
+    QSpinBox* spin = form.releaseTime();
+    ASSERT_NE(spin->value(), spin->minimum());
+    spin->setFocus();
+    spin->findChild<QLineEdit*>()->clear();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(spin, &enter);
+    EXPECT_EQ(spin->value(), spin->minimum());
+    EXPECT_EQ(spin->text(), QString::number(spin->minimum()));
+}
+
+TEST_F(WizardTest, TheDeviceTabFollowsTheDeviceItsSlidersAndItsLists) {
+    registry.update(RegistryRoot::CurrentUser, [](RegistryHive& hive) {
+        hive.setValue(SettingsStore::kCaptureDevicesKey, "Device0",
+                      RegistryValue::string("Test Pattern", 256));
+        hive.setValue(SettingsStore::kCaptureDevicesKey, "Device1", RegistryValue::string("USB Camera", 256));
+    });
+    {
+        RecordingReporter quiet;
+        SettingsStore store(ProgramKind::Wizard, registry, quiet, program.dir(), home.path());
+        store.writeProcAmpRange("Brightness", {0, 128, 0, 255, 1});
+    }
+    WatchdogSettings record = validRecord();
+    record.CaptureDevice = 1;
+    record.Brightness = 100;
+    writeRecord(record);
+    SettingsForm form(environment);
+    // The stored device is chosen, and chosen again when gardivo says the list changed.
+    EXPECT_EQ(form.captureDevice()->currentIndex(), 1);
+    form.refreshDevices();
+    EXPECT_EQ(form.captureDevice()->currentIndex(), 1);
+    EXPECT_EQ(form.captureDevice()->currentText(), "USB Camera");
+    // The value beside a slider follows it.
+    EXPECT_EQ(form.colourValue(0)->text(), "100");
+    form.colour(0)->setValue(170);
+    EXPECT_EQ(form.colourValue(0)->text(), "170");
+    // Another device has other ranges (gardivo writes them as it switches): the sliders take them.
+    {
+        RecordingReporter quiet;
+        SettingsStore store(ProgramKind::Wizard, registry, quiet, program.dir(), home.path());
+        store.writeProcAmpRange("Brightness", {0, 10, -20, 40, 2});
+    }
+    form.captureDevice()->setCurrentIndex(0);
+    EXPECT_EQ(form.colour(0)->minimum(), -20);
+    EXPECT_EQ(form.colour(0)->maximum(), 40);
+    EXPECT_EQ(form.colourMinimum(0)->text(), "-20");
+    EXPECT_EQ(form.colourMaximum(0)->text(), "40");
+}
+
+TEST_F(WizardTest, ARefusedDriveGoesBackToTheHomeDriveAndAuthenticationOffForgetsThePassword) {
+    TempDir memory;
+    TempDir other;
+    mounts = {{"/", "ext4", "/dev/sda1", false, false},
+              {other.path(), "ext4", "/dev/sda2", false, false},
+              {memory.path(), "tmpfs", "tmpfs", false, false}};
+    DirectoryChooser chooser(reporter, [this] { return mounts; });
+    const auto driveShown = [&] { return chooser.drives()->currentData().toString().toStdString(); };
+    for (int i = 0; i < chooser.drives()->count(); ++i)
+        if (chooser.drives()->itemData(i).toString().toStdString() == other.path())
+            chooser.drives()->setCurrentIndex(i);
+    ASSERT_EQ(driveShown(), other.path());
+    EXPECT_EQ(chooser.checkPath(memory.file("evidence"), false), "");
+    // The home folder is on "/" here (the test's HOME is not under the other drive).
+    ASSERT_EQ(homeDirectory().rfind(other.path(), 0), std::string::npos);
+    EXPECT_EQ(driveShown(), "/");
+
+    // A password kept for a login is forgotten once there is no login.
+    {
+        SmtpDialog dialog(registry, reporter);
+        dialog.server()->setText("smtp.example.com");
+        dialog.authentication()->click();
+        dialog.user()->setText("guard");
+        dialog.password()->setText("abcde");
+        ASSERT_TRUE(dialog.pressOk());
+    }
+    ASSERT_FALSE(registry.queryValue(RegistryRoot::LocalMachine, SmtpDialog::kKey, "Password")->data.empty());
+    {
+        SmtpDialog dialog(registry, reporter);
+        ASSERT_TRUE(dialog.authentication()->isChecked());
+        dialog.authentication()->click();
+        ASSERT_TRUE(dialog.pressOk());
+    }
+    EXPECT_TRUE(registry.queryValue(RegistryRoot::LocalMachine, SmtpDialog::kKey, "Password")->data.empty());
+    EXPECT_EQ(registry.queryValue(RegistryRoot::LocalMachine, SmtpDialog::kKey, "User ID")->text(), "");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(WizardTest, WithEverythingWrongAtOnceTheChecksSpeakInTheirOrder) {
+    writeRecord(validRecord());
+    writeText(program.file("Warning.wav"), "RIFF");
+    writeText(home.file("file"), "x");
+    SettingsForm form(environment);
+    form.workingDirectory()->setText(QString::fromStdString(home.file("file/evidence")));
+    form.sendEmail()->click();
+    form.emailAddress()->setText("nobody");
+    form.emailCc()->setText("nobody");
+    form.phoneCall()->click();
+    form.phoneNumber()->clear();
+    form.runProgram()->click();
+    form.programFile()->clear();
+    std::vector<std::string> said;
+    const auto next = [&] {
+        reporter.clear();
+        EXPECT_FALSE(form.pressOk());
+        said.push_back(reporter.texts().empty() ? "" : reporter.texts()[0]);
+    };
+    next();
+    form.workingDirectory()->setText(QString::fromStdString(home.file("evidence")));
+    next();
+    form.emailAddress()->setText("guard@example.com");
+    next();
+    form.emailCc()->clear();
+    next();
+    form.phoneNumber()->setText("5551234");
+    next();
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        "Cannot create working directory " + home.file("file/evidence") +
+                            ". Please fill another directory...",
+                        "EMail address format is not valid, please fill a valid e-mail address...",
+                        "CC EMail address format is not valid, please fill a valid e-mail address...",
+                        "Please fill in the phone number...",
+                        "Program file name can't be blank, please fill a program file name..."}));
 }
 
 } // namespace
