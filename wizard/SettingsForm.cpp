@@ -1,9 +1,8 @@
 #include "SettingsForm.h"
+#include "SettingsFormParts.h"
 
 #include "Autostart.h"
 #include "CountryTable.h"
-#include "DirectoryChooser.h"
-#include "EmailBodyDialog.h"
 #include "PhoneNumber.h"
 #include "SmtpDialog.h"
 #include "monitor/messages/WindowMessages.h"
@@ -11,22 +10,16 @@
 #include "platform/qt/LocalEndpoint.h"
 #include "settings/SettingsLimits.h"
 
-#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSlider>
-#include <QSpinBox>
-#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -34,45 +27,7 @@
 
 namespace gardivo {
 
-namespace {
-
-// A spin box that, left with no number in it, takes its minimum.
-class IntegerSpin final : public QSpinBox {
-public:
-    IntegerSpin(int minimum, int maximum, QWidget* parent) : QSpinBox(parent) {
-        setRange(minimum, maximum);
-        setAccelerated(true);
-    }
-
-protected:
-    void fixup(QString& input) const override { input = QString::number(minimum()); }
-};
-
-constexpr const char* kColourNames[4] = {"Brightness", "Contrast", "Saturation", "Hue"};
-constexpr const char* kColourLabels[4] = {"Brightness:", "Contrast:", "Saturation:", "Hue:"};
-
-QLabel* label(const char* text, QWidget* parent) {
-    return new QLabel(QString::fromUtf8(text), parent);
-}
-
-int32_t& colourField(WatchdogSettings& s, int which) {
-    switch (which) {
-    case 0:
-        return s.Brightness;
-    case 1:
-        return s.Contrast;
-    case 2:
-        return s.Saturation;
-    default:
-        return s.Hue;
-    }
-}
-
-std::string text(const QLineEdit* edit) {
-    return edit->text().toStdString();
-}
-
-} // namespace
+using namespace formparts;
 
 SettingsForm::SettingsForm(WizardEnvironment environment, QWidget* parent)
     : QDialog(parent), m_env(std::move(environment)) {
@@ -119,389 +74,6 @@ SettingsForm::SettingsForm(WizardEnvironment environment, QWidget* parent)
 
 SettingsForm::~SettingsForm() = default;
 
-// --- the tabs ---
-
-void SettingsForm::buildMainTab(QWidget* tab) {
-    auto* grid = new QGridLayout(tab);
-    grid->addWidget(label("Detecting Sensibility:", tab), 0, 0);
-    auto* row = new QHBoxLayout;
-    row->addWidget(label("Low", tab));
-    m_sensitivity = new QSlider(Qt::Horizontal, tab);
-    m_sensitivity->setObjectName("sensitivity");
-    m_sensitivity->setRange(limits::Sensitivity.minimum, limits::Sensitivity.maximum);
-    m_sensitivity->setPageStep(9);
-    row->addWidget(m_sensitivity, 1);
-    row->addWidget(label("High", tab));
-    auto* sensitivityDefault = new QPushButton("Default", tab);
-    sensitivityDefault->setObjectName("sensitivityDefault");
-    connect(sensitivityDefault, &QPushButton::clicked, this, [this] { m_sensitivity->setValue(90); });
-    row->addWidget(sensitivityDefault);
-    grid->addLayout(row, 0, 1, 1, 2);
-
-    grid->addWidget(label("Detecting Interval: (frame/sec)", tab), 1, 0);
-    row = new QHBoxLayout;
-    m_detectRate = new QSlider(Qt::Horizontal, tab);
-    m_detectRate->setObjectName("detectRate");
-    m_detectRate->setRange(limits::DetectRate.minimum, limits::DetectRate.maximum);
-    m_detectRate->setTickPosition(QSlider::TicksBelow);
-    m_detectRate->setTickInterval(1);
-    auto* marks = new QVBoxLayout;
-    marks->addWidget(m_detectRate);
-    auto* numbers = new QHBoxLayout;
-    for (const char* n : {"1", "2", "3", "4"}) {
-        numbers->addWidget(label(n, tab));
-        if (n[0] != '4')
-            numbers->addStretch(1);
-    }
-    marks->addLayout(numbers);
-    row->addLayout(marks, 1);
-    auto* rateDefault = new QPushButton("Default", tab);
-    rateDefault->setObjectName("detectRateDefault");
-    connect(rateDefault, &QPushButton::clicked, this, [this] { m_detectRate->setValue(2); });
-    row->addWidget(rateDefault);
-    grid->addLayout(row, 1, 1, 1, 2);
-
-    grid->addWidget(label("Working Directory:", tab), 2, 0);
-    m_workingDirectory = new QLineEdit(tab);
-    m_workingDirectory->setObjectName("workingDirectory");
-    m_workingDirectory->setMaxLength(259);
-    grid->addWidget(m_workingDirectory, 2, 1);
-    m_browseDirectory = new QPushButton("...", tab);
-    m_browseDirectory->setObjectName("browseDirectory");
-    grid->addWidget(m_browseDirectory, 2, 2);
-    connect(m_workingDirectory, &QLineEdit::editingFinished, this, [this] {
-        if (!m_loading && m_workingDirectory->isEnabled())
-            checkWorkingDirectory();
-    });
-    connect(m_browseDirectory, &QPushButton::clicked, this, [this] {
-        DirectoryChooser* chooser = directoryChooser();
-        chooser->showDirectory(m_workingDirectory->text());
-        if (chooser->exec() == QDialog::Accepted)
-            m_workingDirectory->setText(chooser->chosen());
-    });
-
-    auto* style = new QGroupBox("Window style", tab);
-    auto* styleLayout = new QVBoxLayout(style);
-    const char* styles[3] = {"Normal", "Minimized as a tray icon", "Always on top"};
-    const int styleValues[3] = {0, 2, 1};
-    for (int i = 0; i < 3; ++i) {
-        auto* radio = new QRadioButton(styles[i], style);
-        radio->setObjectName(QStringLiteral("windowStyle%1").arg(styleValues[i]));
-        styleLayout->addWidget(radio);
-        m_windowStyle[styleValues[i]] = radio;
-    }
-    auto* region = new QGroupBox("Detect region", tab);
-    auto* regionLayout = new QVBoxLayout(region);
-    const char* regions[2] = {"Full Window", "User defined region"};
-    for (int i = 0; i < 2; ++i) {
-        m_regionMode[i] = new QRadioButton(regions[i], region);
-        m_regionMode[i]->setObjectName(QStringLiteral("regionMode%1").arg(i));
-        regionLayout->addWidget(m_regionMode[i]);
-    }
-    regionLayout->addStretch(1);
-    auto* groups = new QHBoxLayout;
-    groups->addWidget(style);
-    groups->addWidget(region);
-    grid->addLayout(groups, 3, 0, 1, 3);
-
-    m_autoRun = new QCheckBox("Auto-run whenever system boots up", tab);
-    m_autoRun->setObjectName("autoRun");
-    grid->addWidget(m_autoRun, 4, 0, 1, 3);
-    m_warningSound = new QCheckBox("Play warning sound", tab);
-    m_warningSound->setObjectName("warningSound");
-    grid->addWidget(m_warningSound, 5, 0, 1, 3);
-    m_scheduled = new QCheckBox("Enable scheduled running", tab);
-    m_scheduled->setObjectName("scheduled");
-    grid->addWidget(m_scheduled, 6, 0, 1, 3);
-    row = new QHBoxLayout;
-    row->addSpacing(24);
-    row->addWidget(label("Start detecting after:", tab));
-    m_startDelay = new IntegerSpin(limits::StartDelay.minimum, limits::StartDelay.maximum, tab);
-    m_startDelay->setObjectName("startDelay");
-    row->addWidget(m_startDelay);
-    row->addWidget(label("secs", tab));
-    row->addStretch(1);
-    grid->addLayout(row, 7, 0, 1, 3);
-    grid->setRowStretch(8, 1);
-    connect(m_scheduled, &QCheckBox::clicked, this, [this] { applyEnableRules(); });
-}
-
-void SettingsForm::buildWorkingModeTab(QWidget* tab) {
-    auto* layout = new QVBoxLayout(tab);
-    auto* tracing = new QGroupBox("When any unusual condition is detected, ", tab);
-    auto* tracingLayout = new QGridLayout(tracing);
-    const char* tracings[3] = {"Start tracing, and users can choose when to stop",
-                               "Start and stop tracing automatically", "No tracing"};
-    const int tracingValues[3] = {2, 1, 0};
-    for (int i = 0; i < 3; ++i) {
-        auto* radio = new QRadioButton(tracings[i], tracing);
-        radio->setObjectName(QStringLiteral("tracingMode%1").arg(tracingValues[i]));
-        m_tracingMode[tracingValues[i]] = radio;
-        connect(radio, &QRadioButton::clicked, this, [this] { applyEnableRules(); });
-    }
-    tracingLayout->addWidget(m_tracingMode[2], 0, 0, 1, 3);
-    tracingLayout->addWidget(m_tracingMode[1], 1, 0, 1, 3);
-    m_releaseBefore =
-        label("If the unusual condition is still existing, set the time length to release ", tracing);
-    m_releaseAfter = label("when the motion object stays still.                       secs", tracing);
-    m_releaseTime = new IntegerSpin(limits::ReleaseTime.minimum, limits::ReleaseTime.maximum, tracing);
-    m_releaseTime->setObjectName("releaseTime");
-    auto* release = new QHBoxLayout;
-    release->addSpacing(24);
-    release->addWidget(m_releaseBefore);
-    release->addWidget(m_releaseTime);
-    release->addStretch(1);
-    tracingLayout->addLayout(release, 2, 0, 1, 3);
-    auto* after = new QHBoxLayout;
-    after->addSpacing(24);
-    after->addWidget(m_releaseAfter);
-    after->addStretch(1);
-    tracingLayout->addLayout(after, 3, 0, 1, 3);
-    tracingLayout->addWidget(m_tracingMode[0], 4, 0, 1, 3);
-    layout->addWidget(tracing);
-
-    auto* stop = new QGroupBox("When any unusual condition is detected,", tab);
-    auto* stopLayout = new QGridLayout(stop);
-    const char* stops[3] = {
-        "Stop Gardivo immediately", "Continue detecting, until users press <Stop>",
-        "Stop Gardivo when unusual condition has continued to happen over                       times"};
-    for (int i = 0; i < 3; ++i) {
-        m_stopRule[i] = new QRadioButton(stops[i], stop);
-        m_stopRule[i]->setObjectName(QStringLiteral("stopRule%1").arg(i));
-        stopLayout->addWidget(m_stopRule[i], i, 0);
-        connect(m_stopRule[i], &QRadioButton::clicked, this, [this] { applyEnableRules(); });
-    }
-    m_conditionLimit =
-        new IntegerSpin(limits::ConditionLimitChoice.minimum, limits::ConditionLimitChoice.maximum, stop);
-    m_conditionLimit->setObjectName("conditionLimit");
-    // The count sits in the gap of its caption.
-    const int gap = m_stopRule[2]->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth) +
-                    m_stopRule[2]->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing) +
-                    m_stopRule[2]->fontMetrics().horizontalAdvance(
-                        "Stop Gardivo when unusual condition has continued to happen over ");
-    m_conditionLimit->setFixedWidth(m_stopRule[2]->fontMetrics().horizontalAdvance(QString(22, ' ')));
-    auto* inside = new QHBoxLayout;
-    inside->addSpacing(gap);
-    inside->addWidget(m_conditionLimit);
-    inside->addStretch(1);
-    stopLayout->addLayout(inside, 2, 0);
-    layout->addWidget(stop);
-    layout->addStretch(1);
-}
-
-void SettingsForm::buildHandlingTab(QWidget* tab) {
-    auto* layout = new QGridLayout(tab);
-    // Recording
-    m_recording = new QCheckBox("Recording", tab);
-    m_recording->setObjectName("recording");
-    layout->addWidget(m_recording, 0, 0);
-    m_recordingGroup = new QGroupBox(tab);
-    auto* recording = new QHBoxLayout(m_recordingGroup);
-    recording->addWidget(label("Time limit (secs) :", m_recordingGroup));
-    m_timeLimit = new IntegerSpin(limits::RecordTimeLimitChoice.minimum,
-                                  limits::RecordTimeLimitChoice.maximum, m_recordingGroup);
-    m_timeLimit->setObjectName("timeLimit");
-    recording->addWidget(m_timeLimit);
-    recording->addWidget(label("Frame rate:", m_recordingGroup));
-    m_frameRate =
-        new IntegerSpin(limits::RecordFrameRate.minimum, limits::RecordFrameRate.maximum, m_recordingGroup);
-    m_frameRate->setObjectName("frameRate");
-    recording->addWidget(m_frameRate);
-    recording->addStretch(1);
-    layout->addWidget(m_recordingGroup, 1, 0, 1, 2);
-
-    // E-mail
-    m_sendEmail = new QCheckBox("Send email", tab);
-    m_sendEmail->setObjectName("sendEmail");
-    layout->addWidget(m_sendEmail, 2, 0);
-    auto* email = new QGridLayout;
-    QLabel* addressLabel = label("E-Mail Address:", tab);
-    QLabel* ccLabel = label("Carbon Copy:", tab);
-    QLabel* bodyLabel = label("EMail Body:", tab);
-    QLabel* smtpLabel = label("SMTP Mail Server setup:", tab);
-    m_emailAddress = new QLineEdit(tab);
-    m_emailAddress->setObjectName("emailAddress");
-    m_emailAddress->setMaxLength(49);
-    m_emailCc = new QLineEdit(tab);
-    m_emailCc->setObjectName("emailCc");
-    m_emailCc->setMaxLength(49);
-    m_emailBody = new QPushButton("Edit", tab);
-    m_emailBody->setObjectName("emailBody");
-    m_smtp = new QPushButton("Setup", tab);
-    m_smtp->setObjectName("smtp");
-    email->addWidget(addressLabel, 0, 0);
-    email->addWidget(m_emailAddress, 0, 1);
-    email->addWidget(ccLabel, 0, 2);
-    email->addWidget(m_emailCc, 0, 3);
-    email->addWidget(bodyLabel, 1, 0);
-    email->addWidget(m_emailBody, 1, 1, Qt::AlignLeft);
-    email->addWidget(smtpLabel, 1, 2);
-    email->addWidget(m_smtp, 1, 3, Qt::AlignLeft);
-    layout->addLayout(email, 3, 0, 1, 2);
-    m_emailControls = {addressLabel,   ccLabel,   bodyLabel,   smtpLabel,
-                       m_emailAddress, m_emailCc, m_emailBody, m_smtp};
-    connect(m_emailBody, &QPushButton::clicked, this, [this] {
-        EmailBodyDialog dialog(this);
-        dialog.setBody(m_emailBodyText);
-        if (dialog.exec() == QDialog::Accepted)
-            m_emailBodyText = dialog.body();
-    });
-    connect(m_smtp, &QPushButton::clicked, this, [this] {
-        SmtpDialog dialog(*m_env.registry, *m_env.reporter, this);
-        dialog.exec();
-    });
-
-    // Phone call
-    m_phoneCall = new QCheckBox("Make phone call", tab);
-    m_phoneCall->setObjectName("phoneCall");
-    layout->addWidget(m_phoneCall, 4, 0);
-    m_phoneGroup = new QGroupBox(tab);
-    auto* phone = new QGridLayout(m_phoneGroup);
-    auto* number = new QGroupBox("Number to be dialed", m_phoneGroup);
-    auto* numberLayout = new QGridLayout(number);
-    numberLayout->addWidget(label("Country Code:", number), 0, 0);
-    m_country = new QComboBox(number);
-    m_country->setObjectName("country");
-    for (int i = 0; i < CountryTable::kCount; ++i)
-        m_country->addItem(QString::fromStdString(CountryTable::shownName(i)));
-    numberLayout->addWidget(m_country, 0, 1, 1, 3);
-    numberLayout->addWidget(label("Area Code:", number), 1, 0);
-    m_areaCode = new QLineEdit(number);
-    m_areaCode->setObjectName("areaCode");
-    numberLayout->addWidget(m_areaCode, 1, 1);
-    numberLayout->addWidget(label("Phone Number:", number), 1, 2);
-    m_phoneNumber = new QLineEdit(number);
-    m_phoneNumber->setObjectName("phoneNumber");
-    numberLayout->addWidget(m_phoneNumber, 1, 3);
-    phone->addWidget(number, 0, 0, 1, 4);
-    phone->addWidget(label("Wave file:", m_phoneGroup), 1, 0);
-    m_waveFile = new QLineEdit(m_phoneGroup);
-    m_waveFile->setObjectName("waveFile");
-    m_waveFile->setMaxLength(259);
-    phone->addWidget(m_waveFile, 1, 1, 1, 2);
-    m_waveBrowse = new QPushButton("...", m_phoneGroup);
-    m_waveBrowse->setObjectName("waveBrowse");
-    phone->addWidget(m_waveBrowse, 1, 3);
-    auto* soundRecorder = new QPushButton(" Recording", m_phoneGroup);
-    soundRecorder->setObjectName("soundRecorder");
-    auto* modem = new QPushButton("Modem Setup", m_phoneGroup);
-    modem->setObjectName("modemSetup");
-    phone->addWidget(soundRecorder, 2, 0);
-    phone->addWidget(modem, 2, 1);
-    phone->addWidget(label("Number of redials:", m_phoneGroup), 2, 2);
-    m_redials = new IntegerSpin(limits::RedialCount.minimum, limits::RedialCount.maximum, m_phoneGroup);
-    m_redials->setObjectName("redials");
-    phone->addWidget(m_redials, 2, 3);
-    layout->addWidget(m_phoneGroup, 5, 0, 1, 2);
-    connect(m_country, &QComboBox::currentIndexChanged, this, [this] { limitPhoneParts(); });
-    // What was typed is kept beside what fits: a country with a longer calling code takes digits
-    // away, and changing back gives them back.
-    connect(m_areaCode, &QLineEdit::textChanged, this, [this](const QString& typed) {
-        if (m_limiting)
-            return;
-        m_typedArea = typed;
-        limitPhoneParts();
-    });
-    connect(m_phoneNumber, &QLineEdit::textChanged, this, [this](const QString& typed) {
-        if (!m_limiting)
-            m_typedNumber = typed;
-    });
-    connect(m_waveBrowse, &QPushButton::clicked, this, [this] { browseWaveFile(); });
-    connect(soundRecorder, &QPushButton::clicked, this, [this] {
-        // The desktop's sound recorder, whichever one is installed.
-        bool started = false;
-        for (const char* recorder : {"gnome-sound-recorder", "audacity", "kwave", "tenacity", "ocenaudio"})
-            if ((started = m_env.startProgram && m_env.startProgram(recorder, {})))
-                break;
-        if (!started)
-            fail("Can't execute voice recording program...", nullptr);
-    });
-    connect(modem, &QPushButton::clicked, this, [this] {
-        if (!m_env.startProgram || !m_env.startProgram(m_env.programDirectory + "dial", {}))
-            fail("Can't execute modem setup...", nullptr);
-    });
-
-    // A program of the user's
-    m_runProgram = new QCheckBox("Execute specific program", tab);
-    m_runProgram->setObjectName("runProgram");
-    layout->addWidget(m_runProgram, 6, 0);
-    auto* program = new QHBoxLayout;
-    QLabel* programLabel = label("Program file name:", tab);
-    m_programFile = new QLineEdit(tab);
-    m_programFile->setObjectName("programFile");
-    m_programFile->setMaxLength(259);
-    auto* programBrowse = new QPushButton("...", tab);
-    programBrowse->setObjectName("programBrowse");
-    program->addSpacing(24);
-    program->addWidget(programLabel);
-    program->addWidget(m_programFile, 1);
-    program->addWidget(programBrowse);
-    layout->addLayout(program, 7, 0, 1, 2);
-    m_programControls = {programLabel, m_programFile, programBrowse};
-    connect(programBrowse, &QPushButton::clicked, this, [this] { browseProgram(); });
-    layout->setRowStretch(8, 1);
-
-    for (QCheckBox* check : {m_recording, m_sendEmail, m_phoneCall, m_runProgram})
-        connect(check, &QCheckBox::clicked, this, [this] { applyEnableRules(); });
-}
-
-void SettingsForm::buildDeviceTab(QWidget* tab) {
-    auto* layout = new QGridLayout(tab);
-    layout->addWidget(label("Capture Device:", tab), 0, 0);
-    m_captureDevice = new QComboBox(tab);
-    m_captureDevice->setObjectName("captureDevice");
-    layout->addWidget(m_captureDevice, 0, 1);
-    layout->addWidget(label("Video Standard:", tab), 1, 0);
-    m_videoStandard = new QComboBox(tab);
-    m_videoStandard->setObjectName("videoStandard");
-    for (const char* standard : kVideoStandards)
-        m_videoStandard->addItem(standard);
-    layout->addWidget(m_videoStandard, 1, 1);
-    connect(m_captureDevice, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (!m_loading)
-            captureDeviceChosen(index);
-    });
-    connect(m_videoStandard, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (!m_loading && index >= 0 && m_env.gardivoRunning && m_env.gardivoRunning() && m_env.sendToGardivo)
-            m_env.sendToGardivo(WM_APP_SELECT_STANDARD, index, 0);
-    });
-
-    auto* tuning = new QGroupBox("Color Tuning", tab);
-    auto* grid = new QGridLayout(tuning);
-    for (int i = 0; i < 4; ++i) {
-        grid->addWidget(label(kColourLabels[i], tuning), i, 0);
-        m_colourMinimum[i] = new QLabel(tuning);
-        m_colourMinimum[i]->setObjectName(QStringLiteral("%1Minimum").arg(kColourNames[i]));
-        m_colour[i] = new QSlider(Qt::Horizontal, tuning);
-        m_colour[i]->setObjectName(kColourNames[i]);
-        m_colourMaximum[i] = new QLabel(tuning);
-        m_colourMaximum[i]->setObjectName(QStringLiteral("%1Maximum").arg(kColourNames[i]));
-        m_colourValue[i] = new QLabel(tuning);
-        m_colourValue[i]->setObjectName(QStringLiteral("%1Value").arg(kColourNames[i]));
-        m_colourValue[i]->setMinimumWidth(40);
-        grid->addWidget(m_colourMinimum[i], i, 1);
-        grid->addWidget(m_colour[i], i, 2);
-        grid->addWidget(m_colourMaximum[i], i, 3);
-        grid->addWidget(m_colourValue[i], i, 4);
-        connect(m_colour[i], &QSlider::valueChanged, this, [this, i](int value) {
-            m_colourValue[i]->setText(QString::number(value));
-            if (!m_loading && m_env.gardivoRunning && m_env.gardivoRunning() && m_env.postToGardivo)
-                m_env.postToGardivo(WM_APP_PROC_AMP, 1001 + i, value);
-        });
-    }
-    grid->setColumnStretch(2, 1);
-    layout->addWidget(tuning, 2, 0, 1, 2);
-    m_resetColours = new QPushButton("Reset to Default ", tab);
-    m_resetColours->setObjectName("resetColours");
-    layout->addWidget(m_resetColours, 3, 1, Qt::AlignRight);
-    connect(m_resetColours, &QPushButton::clicked, this, [this] {
-        for (int i = 0; i < 4; ++i)
-            m_colour[i]->setValue(m_ranges[i].defaultValue);
-    });
-    layout->setRowStretch(4, 1);
-    layout->setColumnStretch(1, 1);
-}
-
 // --- loading and saving ---
 
 void SettingsForm::makeStore() {
@@ -512,26 +84,6 @@ void SettingsForm::makeStore() {
     // The wave file always starts as the program's own; it is only ever written.
     m_wizard->setWarningFileName(m_env.programDirectory + "Warning.wav");
     loadDevices();
-}
-
-void SettingsForm::loadDevices() {
-    m_devices = m_store->readCaptureDevices();
-    for (int i = 0; i < 4; ++i)
-        m_ranges[i] = m_store->readProcAmpRange(kColourNames[i]).value_or(ProcAmpRange{});
-}
-
-void SettingsForm::loadColours() {
-    const bool loading = std::exchange(m_loading, true);
-    WatchdogSettings& s = m_store->settings();
-    for (int i = 0; i < 4; ++i) {
-        m_colour[i]->setRange(m_ranges[i].minimum, std::max(m_ranges[i].minimum, m_ranges[i].maximum));
-        m_colour[i]->setSingleStep(std::max(1, m_ranges[i].step));
-        m_colour[i]->setValue(colourField(s, i));
-        m_colourMinimum[i]->setText(QString::number(m_ranges[i].minimum));
-        m_colourMaximum[i]->setText(QString::number(m_ranges[i].maximum));
-        m_colourValue[i]->setText(QString::number(m_colour[i]->value()));
-    }
-    m_loading = loading;
 }
 
 void SettingsForm::loadControls() {
@@ -587,25 +139,6 @@ void SettingsForm::loadControls() {
     loadColours();
     m_loading = false;
     applyEnableRules();
-}
-
-// The area code and the number leave room for "+code (area) " within the 19 characters.
-void SettingsForm::limitPhoneParts() {
-    const int code =
-        static_cast<int>(std::to_string(CountryTable::at(m_country->currentIndex()).callingCode).size());
-    const int frame = 5 + code; // "+", " (", ") "
-    if (m_limiting)
-        return;
-    m_limiting = true;
-    m_areaCode->setMaxLength(std::max(1, kPhoneNumberLength - frame - 1));
-    if (m_areaCode->text() != m_typedArea.left(m_areaCode->maxLength()))
-        m_areaCode->setText(m_typedArea.left(m_areaCode->maxLength()));
-    const int area = static_cast<int>(m_areaCode->text().toUtf8().size());
-    m_phoneNumber->setMaxLength(area == 0 ? kPhoneNumberLength
-                                          : std::max(1, kPhoneNumberLength - frame - area));
-    if (m_phoneNumber->text() != m_typedNumber.left(m_phoneNumber->maxLength()))
-        m_phoneNumber->setText(m_typedNumber.left(m_phoneNumber->maxLength()));
-    m_limiting = false;
 }
 
 void SettingsForm::saveControls() {
@@ -830,75 +363,6 @@ bool SettingsForm::listen() {
         return 0;
     });
     return m_endpoint->listen(kEndpointName);
-}
-
-void SettingsForm::refreshDevices() {
-    const bool loading = std::exchange(m_loading, true);
-    m_devices = m_store->readCaptureDevices();
-    m_captureDevice->clear();
-    for (const auto& device : m_devices)
-        m_captureDevice->addItem(QString::fromStdString(device));
-    const int selected = m_store->settings().CaptureDevice;
-    m_captureDevice->setCurrentIndex(selected >= 0 && selected < m_captureDevice->count() ? selected : -1);
-    m_loading = loading;
-}
-
-void SettingsForm::captureDeviceChosen(int index) {
-    if (index < 0 || index == m_store->settings().CaptureDevice)
-        return;
-    // gardivo switches devices and writes the new lists and colour ranges before it answers.
-    if (m_env.gardivoRunning && m_env.gardivoRunning() && m_env.sendToGardivo)
-        m_env.sendToGardivo(WM_APP_SELECT_DEVICE, index, 0);
-    m_store->settings().CaptureDevice = index;
-    loadDevices();
-    loadColours();
-}
-
-void SettingsForm::browseWaveFile() {
-    if (!m_env.chooseFile)
-        return;
-    const QString chosen = m_env.chooseFile(this, "Wave file", "Wave file name (*.wav)");
-    if (chosen.isEmpty())
-        return;
-    const QString suffix = QFileInfo(chosen).suffix();
-    if (suffix.isEmpty())
-        m_waveFile->setText(chosen + ".wav");
-    else if (suffix.compare("wav", Qt::CaseInsensitive) == 0)
-        m_waveFile->setText(chosen);
-    else
-        m_env.reporter->show(
-            {"It must be a wave file...", "Tavrin Gardivo", MessageIcon::Warning, MessageButtons::Ok, false});
-}
-
-void SettingsForm::browseProgram() {
-    if (!m_env.chooseFile)
-        return;
-    const QString chosen = m_env.chooseFile(this, "Program", "File name (*)");
-    if (!chosen.isEmpty())
-        m_programFile->setText(chosen);
-}
-
-DirectoryChooser* SettingsForm::directoryChooser() {
-    // Made on first use and kept for the rest of the run.
-    if (!m_chooser)
-        m_chooser = new DirectoryChooser(*m_env.reporter, m_env.mounts, this);
-    return m_chooser;
-}
-
-QRadioButton* SettingsForm::windowStyle(int value) const {
-    return m_windowStyle[value];
-}
-
-QRadioButton* SettingsForm::regionMode(int value) const {
-    return m_regionMode[value];
-}
-
-QRadioButton* SettingsForm::tracingMode(int value) const {
-    return m_tracingMode[value];
-}
-
-QRadioButton* SettingsForm::stopRule(int value) const {
-    return m_stopRule[value];
 }
 
 } // namespace gardivo
