@@ -29,6 +29,10 @@ namespace gardivo {
 
 using namespace formparts;
 
+void nameWizardApplication(QCoreApplication& application) {
+    application.setApplicationName("cfgwiz");
+}
+
 SettingsForm::SettingsForm(WizardEnvironment environment, QWidget* parent)
     : QDialog(parent), m_env(std::move(environment)) {
     setObjectName("TfrmSetup");

@@ -10,6 +10,7 @@
 #include "settings/SettingsStore.h"
 #include "settings/WizardSettings.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 
 #include <functional>
@@ -57,6 +58,10 @@ struct WizardEnvironment {
     std::string autostartDirectory;
     std::function<std::vector<MountedFileSystem>()> mounts;
 };
+
+// Names the application as cfgwiz. No display name is set: the desktop would add it to every
+// window title, and the windows' captions are their own.
+void nameWizardApplication(QCoreApplication& application);
 
 class SettingsForm final : public QDialog {
     Q_OBJECT

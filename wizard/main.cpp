@@ -17,7 +17,7 @@
 int main(int argc, char** argv) {
     using namespace gardivo;
     QApplication app(argc, argv);
-    app.setApplicationName("cfgwiz");
+    nameWizardApplication(app);
 
     RegistryStore registry;
     QtReporter reporter;

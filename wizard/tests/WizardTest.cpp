@@ -23,6 +23,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -1103,6 +1104,27 @@ TEST_F(WizardTest, WithEverythingWrongAtOnceTheChecksSpeakInTheirOrder) {
                         "CC EMail address format is not valid, please fill a valid e-mail address...",
                         "Please fill in the phone number...",
                         "Program file name can't be blank, please fill a program file name..."}));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(WizardTest, WindowTitlesAreTheCaptionsAloneAndTheRecorderIsOne) {
+    // A display name of the application's own would be added to every title by the desktop.
+    nameWizardApplication(*QCoreApplication::instance());
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+    EXPECT_EQ(QCoreApplication::applicationName(), "cfgwiz");
+
+    // "Recording" tries the desktop's sound recorders in turn (nothing else: no CD ripper).
+    writeRecord(validRecord());
+    SettingsForm form(environment);
+    startSucceeds = false;
+    form.phoneCall()->click();
+    form.findChild<QPushButton*>("soundRecorder")->click();
+    EXPECT_EQ(started, (std::vector<std::string>{"gnome-sound-recorder", "audacity", "kwave", "tenacity",
+                                                 "ocenaudio"}));
+    EXPECT_EQ(reporter.texts(), std::vector<std::string>{"Can't execute voice recording program..."});
 }
 
 } // namespace
