@@ -38,7 +38,7 @@ bool WizardSettings::save(std::string* error) {
     if (!ok)
         m_store.reporter().show(
             {"Writing registry error!", kCaption, MessageIcon::Error, MessageButtons::Ok, false});
-    return saved && ok;
+    return saved;
 }
 
 } // namespace gardivo

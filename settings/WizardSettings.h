@@ -20,7 +20,7 @@ public:
     bool loadRegistryValues();
     // Writes the record, then "PHONECALL", "PHONENUMBER", "WARNINGFILENAME", "DIALCOUNT" and
     // "COUNTRY"; says "Writing registry error!" when the key cannot be written. Returns whether
-    // both were saved; error receives why the record was not.
+    // the record was saved; error receives why it was not.
     bool save(std::string* error = nullptr);
 
     const std::string& countryName() const { return m_countryName; }
