@@ -1,9 +1,9 @@
 #include "SystemInfo.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <grp.h>
 #include <unistd.h>
 #include <vector>
 
@@ -17,24 +17,40 @@ RegistryRoot registryRootFor(int osVersionCode) {
     return osVersionCode == 2 ? RegistryRoot::LocalMachine : RegistryRoot::CurrentUser;
 }
 
-bool isAdministrator() {
-    if (::geteuid() == 0)
-        return true;
-    const int count = ::getgroups(0, nullptr);
-    if (count <= 0)
+bool mayWritePlace(const std::string& place) {
+    std::filesystem::path path(place);
+    if (path.empty())
         return false;
-    std::vector<gid_t> groups(static_cast<size_t>(count));
-    const int n = ::getgroups(count, groups.data());
-    for (const char* name : {"sudo", "wheel", "admin"}) {
-        const group* g = ::getgrnam(name);
-        if (!g)
-            continue;
-        for (int i = 0; i < n; ++i)
-            if (groups[static_cast<size_t>(i)] == g->gr_gid)
-                return true;
-        if (::getegid() == g->gr_gid)
-            return true;
+    // The place itself when it is there; else the folder it would be made in, and so on up.
+    for (;;) {
+        std::error_code ec;
+        if (std::filesystem::exists(path, ec))
+            return ::access(path.c_str(), W_OK | (std::filesystem::is_directory(path, ec) ? X_OK : 0)) == 0;
+        if (!path.has_parent_path() || path.parent_path() == path)
+            return false;
+        path = path.parent_path();
     }
+}
+
+bool mayWritePlaces(const std::vector<std::string>& places, std::string* unwritable) {
+    for (const auto& place : places)
+        if (!mayWritePlace(place)) {
+            if (unwritable)
+                *unwritable = place;
+            return false;
+        }
+    return true;
+}
+
+std::vector<std::string> programPlaces(const std::string& programDirectory) {
+    return {programDirectory, RegistryStore::defaultDirectory()};
+}
+
+bool passesAdministratorTest(const std::string& programDirectory, const char* programName) {
+    std::string place;
+    if (mayWritePlaces(programPlaces(programDirectory), &place))
+        return true;
+    std::fprintf(stderr, "%s: %s cannot be written by this account\n", programName, place.c_str());
     return false;
 }
 

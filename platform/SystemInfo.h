@@ -3,6 +3,7 @@
 #include "RegistryStore.h"
 
 #include <string>
+#include <vector>
 
 namespace gardivo {
 
@@ -13,9 +14,20 @@ int OsVersionCode();
 // HKEY_LOCAL_MACHINE for the Windows 95/98/Me code (2), the current user's root otherwise.
 RegistryRoot registryRootFor(int osVersionCode);
 
-// The administrator test: effective user id 0, or membership in one of the groups a Linux
-// system gives its administrators (sudo, wheel, admin).
-bool isAdministrator();
+// The administrator test. On Windows it stands for "may write where the program must write";
+// here it is just that: the user can write each of the places (a folder, or a file in one), or
+// make them where they are missing. No group membership is asked for. unwritable, when given,
+// receives the first place that cannot be written.
+bool mayWritePlaces(const std::vector<std::string>& places, std::string* unwritable = nullptr);
+// Whether one place can be written: itself when it is there, else the nearest folder above it.
+bool mayWritePlace(const std::string& place);
+// The places the programs write: the program directory (their settings, history and logs) and
+// the registry's folder.
+std::vector<std::string> programPlaces(const std::string& programDirectory);
+// The administrator test as the programs run it: their places may be written. When not, the
+// place is named on standard error under the program's name (the box the caller shows has a
+// fixed text).
+bool passesAdministratorTest(const std::string& programDirectory, const char* programName);
 
 // Values of the user's "Intl" profile section, derived from the locale's territory.
 struct IntlProfile {

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
 
     RegistryStore registry;
     QtReporter reporter;
-    if (!isAdministrator()) {
+    if (!passesAdministratorTest(executableDirectory(), "cfgwiz")) {
         reporter.show(
             {"Since the login account does not have the required priviledge to make application work "
              "properly,\nprogram will now exit...",

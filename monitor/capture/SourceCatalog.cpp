@@ -2,9 +2,15 @@
 
 #include "SourceBin.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace gardivo {
 
@@ -106,9 +112,40 @@ std::vector<CaptureSource> SourceCatalog::monitorDevices(const char* deviceClass
     return found;
 }
 
+std::vector<SourceCatalog::LockedCamera> SourceCatalog::lockedCameras(const std::string& deviceDirectory) {
+    std::vector<LockedCamera> locked;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(deviceDirectory, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("video", 0) != 0 || name.size() == 5 ||
+            name.find_first_not_of("0123456789", 5) != std::string::npos)
+            continue;
+        const std::string node = entry.path().string();
+        if (::access(node.c_str(), R_OK | W_OK) == 0 || errno != EACCES)
+            continue;
+        struct stat st {};
+        std::string group = "video";
+        if (::stat(node.c_str(), &st) == 0)
+            if (const ::group* g = ::getgrgid(st.st_gid))
+                group = g->gr_name;
+        locked.push_back({node, group});
+    }
+    std::sort(locked.begin(), locked.end(), [](const auto& a, const auto& b) { return a.node < b.node; });
+    return locked;
+}
+
 void SourceCatalog::enumerate() {
     m_video.clear();
     m_audio.clear();
+    for (const auto& camera : lockedCameras())
+        if (m_reported.insert("locked " + camera.node).second)
+            m_reporter.say("The camera " + camera.node +
+                           " cannot be opened by this account, so it is not listed. "
+                           "The \"" +
+                           camera.group +
+                           "\" group may use cameras: ask for your account to be added to it (sudo "
+                           "usermod -aG " +
+                           camera.group + " $USER) and log in again.");
     for (auto& device : m_provider("Video/Source"))
         if (m_video.size() < kMaxSources)
             m_video.push_back(std::move(device));

@@ -64,6 +64,13 @@ public:
     // Tests list devices of their own; by default the device monitor's.
     void setDeviceProvider(DeviceProvider provider) { m_provider = std::move(provider); }
     static std::vector<CaptureSource> monitorDevices(const char* deviceClass);
+    // Camera nodes in the folder (/dev) this account may not open, each with the group that
+    // may: such a camera is simply missing from the device lists, so the user is told why.
+    struct LockedCamera {
+        std::string node;
+        std::string group;
+    };
+    static std::vector<LockedCamera> lockedCameras(const std::string& deviceDirectory = "/dev");
 
 private:
     std::string m_sourcesFile;

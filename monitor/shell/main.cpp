@@ -7,6 +7,7 @@
 #include "StartUpChecks.h"
 #include "WebEngineSetup.h"
 #include "monitor/shell/CompanionLauncher.h"
+#include "platform/ProgramDirectory.h"
 #include "platform/SystemInfo.h"
 #include "platform/qt/LocalEndpoint.h"
 #include "platform/qt/QtReporter.h"
@@ -72,7 +73,7 @@ int main(int argc, char** argv) {
     // written (objects go in the reverse order of their making).
     QtReporter startReporter;
     StartUpChecks checks;
-    checks.isAdministrator = isAdministrator;
+    checks.isAdministrator = [] { return passesAdministratorTest(executableDirectory(), "gardivo"); };
     checks.otherCopyAnswers = [] { return LocalEndpoint::exists(MonitorShell::kEndpointName, 300); };
     const auto instance = passStartUpChecks(startReporter, checks);
     if (!instance)

@@ -7,7 +7,11 @@
 #include "monitor/capture/VideoInputControls.h"
 
 #include <cerrno>
+#include <grp.h>
 #include <linux/videodev2.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace gardivo;
 using namespace gardivo::testing;
@@ -402,6 +406,51 @@ TEST(Mixer, WithoutAMultiplexerOrACardLittleOrNothingIsDone) {
     MixerController noCard(std::move(none));
     EXPECT_FALSE(noCard.Init());
     EXPECT_FALSE(noCard.SelectPlaybackSource(0));
+}
+
+} // namespace
+
+namespace {
+
+TEST(LockedCameras, ACameraThisAccountMayNotOpenIsNamedWithTheGroupThatMay) {
+    TempDir dev;
+    for (const char* node : {"video0", "video1", "video", "videoX", "vbi0"})
+        writeText(dev.file(node), "");
+    const group* video = ::getgrnam("video");
+    const gid_t videoGid = video ? video->gr_gid : 0;
+    const std::string groupName = video ? "video" : "root";
+    ASSERT_EQ(::chown(dev.file("video0").c_str(), 0, videoGid), 0);
+    ::chmod(dev.file("video0").c_str(), 0660);
+    ::chmod(dev.file("video1").c_str(), 0666);
+    ::chmod(dev.file("videoX").c_str(), 0600);
+    ::chmod(dev.path().c_str(), 0755);
+    // Looked at as an ordinary account (as root, a child that has become nobody).
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeEnds[0]);
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                                 ::setresuid(65534, 65534, 65534) != 0))
+            ::_exit(3);
+        std::string out;
+        for (const auto& camera : SourceCatalog::lockedCameras(dev.path()))
+            out += camera.node + " " + camera.group + "\n";
+        [[maybe_unused]] const auto written = ::write(pipeEnds[1], out.data(), out.size());
+        ::_exit(0);
+    }
+    ::close(pipeEnds[1]);
+    std::string said;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+        said.append(buffer, static_cast<size_t>(n));
+    ::close(pipeEnds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    if (::geteuid() != 0 && ::getgid() == videoGid)
+        GTEST_SKIP() << "this account is in the group itself";
+    EXPECT_EQ(said, dev.file("video0") + " " + groupName + "\n");
 }
 
 } // namespace
