@@ -56,6 +56,9 @@ public:
         std::function<void(EngineHost::Setup&)> adjustEngine;
         // Called as the program starts to end (the reporter stops asking questions).
         std::function<void()> beforeShutDown;
+        // Pages from the web may be opened in content windows: only while the pages run in the
+        // browser's sandbox.
+        bool remoteContent = true;
     };
 
     MonitorShell(SettingsStore& settings, Reporter& reporter, CompanionLauncher& companions, Options options);
@@ -197,6 +200,7 @@ private:
     bool m_videoWindowMade = false;
     std::vector<QPointer<SkinWindow>> m_allWindows;
     bool m_shutDown = false;
+    bool m_remoteRefusalSaid = false;
 };
 
 } // namespace gardivo

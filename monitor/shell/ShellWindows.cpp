@@ -39,6 +39,17 @@ int MonitorShell::createContentWindow(const std::string& page) {
         if (!address.isValid() || (address.scheme() != "http" && address.scheme() != "https") ||
             address.host().isEmpty())
             return 7;
+        // A page from the web is never shown without the browser's sandbox around it.
+        if (!m_options.remoteContent) {
+            if (!m_remoteRefusalSaid) {
+                m_remoteRefusalSaid = true;
+                m_reporter.show({"Gardivo opens no pages from the web while the browser's sandbox is off (it "
+                                 "is, for the root account). Run Gardivo as yourself to open " +
+                                     page + ".",
+                                 Reporter::kCaption, MessageIcon::Warning, MessageButtons::Ok, false});
+            }
+            return 7;
+        }
         url = address;
     }
     SkinWindow* window = makeWindow(false);

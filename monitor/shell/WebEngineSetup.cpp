@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <fstream>
 #include <sstream>
 #include <unistd.h>
 #include <vector>
@@ -37,8 +38,28 @@ void prepareWebEngineEnvironment() {
         qputenv("QT_QUICK_BACKEND", "software");
     const std::string flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").toStdString();
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", QByteArray::fromStdString(withProgramSwitches(flags)));
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+    if (!webSandboxPossible() && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+}
+
+bool webSandboxOn() {
+    const QByteArray disabled = qgetenv("QTWEBENGINE_DISABLE_SANDBOX");
+    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    return (disabled.isEmpty() || disabled == "0") && !flags.contains("--no-sandbox");
+}
+
+bool webSandboxPossible(const std::string& kernelSettings) {
+    if (::geteuid() == 0)
+        return false;
+    const auto number = [&](const char* file) {
+        std::ifstream in(kernelSettings + "/" + file);
+        long value = -1;
+        return (in >> value) ? value : -1L;
+    };
+    // Debian's switch for unprivileged user namespaces, and the number a user may make.
+    if (number("kernel/unprivileged_userns_clone") == 0 || number("user/max_user_namespaces") == 0)
+        return false;
+    return true;
 }
 
 } // namespace gardivo

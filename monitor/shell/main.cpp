@@ -87,6 +87,7 @@ int main(int argc, char** argv) {
     setArtworkDirectory(settings->programDirectory());
     MonitorShell::Options options;
     options.beforeShutDown = [&reporter] { reporter.setEnding(); };
+    options.remoteContent = webSandboxOn();
     // For demonstrations and measurements: the source to open by name, when it is listed.
     if (const QByteArray source = qgetenv("GARDIVO_SOURCE"); !source.isEmpty())
         options.adjustEngine = [name = source.toStdString()](EngineHost::Setup& setup) {

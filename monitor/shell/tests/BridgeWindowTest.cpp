@@ -10,6 +10,10 @@
 #include <QTcpSocket>
 
 #include <atomic>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace gardivo;
 using namespace gardivo::testing;
@@ -137,6 +141,51 @@ TEST_F(ShellTest, CallsMadeBeforeTheChannelIsUpAreAnsweredInOrder) {
     ASSERT_TRUE(waitUntil([&] { return evaluate(*early, "window.order.length").toInt() == 3; }));
     EXPECT_EQ(evaluate(*early, "window.order.join(' ')").toString(), "a0 b5 id0");
     EXPECT_EQ(early->messageTable().at(1), "a");
+}
+
+TEST_F(ShellTest, WithoutTheSandboxNoPageFromTheWebIsOpened) {
+    shell.reset();
+    makeShell([](MonitorShell::Options& options) { options.remoteContent = false; });
+    TinyWebServer server;
+    const size_t before = shell->registry().windows().size();
+    reporter.clear();
+    const QString call = QString::fromStdString("CreateContentWindow('" + server.url("/remote.htm") + "')");
+    EXPECT_EQ(resultOf(main(), call), 7);
+    EXPECT_EQ(resultOf(main(), call), 7);
+    EXPECT_EQ(shell->registry().windows().size(), before);
+    // Said once, with what to do about it.
+    ASSERT_EQ(reporter.texts().size(), 1u);
+    EXPECT_NE(reporter.texts()[0].find("Run Gardivo as yourself"), std::string::npos);
+    // The program's own pages still open.
+    EXPECT_NE(openContent("skins/default/screen.htm", "Screen"), nullptr);
+}
+
+TEST(WebSandbox, ItIsKeptWhereTheKernelGivesItAndNeverForRoot) {
+    TempDir kernel;
+    std::filesystem::create_directories(kernel.file("kernel"));
+    std::filesystem::create_directories(kernel.file("user"));
+    const auto possibleAsNobody = [&](const char* clone, const char* count) {
+        writeText(kernel.file("kernel/unprivileged_userns_clone"), clone);
+        writeText(kernel.file("user/max_user_namespaces"), count);
+        if (::geteuid() != 0)
+            return webSandboxPossible(kernel.path());
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                ::setresuid(65534, 65534, 65534) != 0)
+                ::_exit(3);
+            ::_exit(webSandboxPossible(kernel.path()) ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    ::chmod(kernel.path().c_str(), 0755);
+    EXPECT_TRUE(possibleAsNobody("1\n", "63000\n"));
+    EXPECT_FALSE(possibleAsNobody("0\n", "63000\n"));
+    EXPECT_FALSE(possibleAsNobody("1\n", "0\n"));
+    if (::geteuid() == 0)
+        EXPECT_FALSE(webSandboxPossible(kernel.path()));
 }
 
 TEST_F(ShellTest, PagesThatAreNotSkinPagesGetNoWindowExternal) {

@@ -186,11 +186,14 @@ protected:
     // Called before the shell is made, to add what a test needs to the program directory.
     virtual void prepare() {}
 
-    void makeShell() {
+    void makeShell(const std::function<void(MonitorShell::Options&)>& adjust = {}) {
         settings = std::make_unique<SettingsStore>(ProgramKind::Gardivo, registry, reporter, program.dir(),
                                                    home.path());
         companions = std::make_unique<CompanionLauncher>(*settings, reporter);
-        shell = std::make_unique<MonitorShell>(*settings, reporter, *companions, testShellOptions(opener));
+        MonitorShell::Options options = testShellOptions(opener);
+        if (adjust)
+            adjust(options);
+        shell = std::make_unique<MonitorShell>(*settings, reporter, *companions, options);
         QObject::connect(shell.get(), &MonitorShell::ended, [this] { ended = true; });
         shell->start();
         ASSERT_TRUE(waitUntil([&] { return shell->mainWindow() && shell->mainWindow()->isPageLoaded(); }));
