@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <netdb.h>
 #include <pwd.h>
 #include <thread>
@@ -17,7 +18,7 @@ namespace gardivo {
 
 NotificationRun::NotificationRun(SettingsStore& store, Reporter& reporter,
                                  const std::vector<std::string>& arguments)
-    : m_store(store), m_reporter(reporter), m_logPath(joinPath(store.programDirectory(), kLogName)) {
+    : m_store(store), m_reporter(reporter), m_logPath(store.places().state + kLogName) {
     // The first argument that is not a switch selects automatic mode.
     for (const auto& arg : arguments) {
         if (!arg.empty() && (arg[0] == '/' || arg[0] == '-'))
@@ -97,6 +98,8 @@ bool NotificationRun::start(std::time_t now) {
     m_fromAddress = localAddress();
     m_server = MailServer::fromRegistry(m_store.registry());
 
+    std::error_code ec;
+    std::filesystem::create_directories(parentDirectory(m_logPath), ec);
     m_log = std::fopen(m_logPath.c_str(), "a");
     if (!m_log) {
         show("Error write log file....");

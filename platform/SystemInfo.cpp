@@ -1,5 +1,7 @@
 #include "SystemInfo.h"
 
+#include "UserPlaces.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -43,7 +45,8 @@ bool mayWritePlaces(const std::vector<std::string>& places, std::string* unwrita
 }
 
 std::vector<std::string> programPlaces(const std::string& programDirectory) {
-    return {programDirectory, RegistryStore::defaultDirectory()};
+    const UserPlaces places = userPlaces(programDirectory);
+    return {places.settings, places.data, places.state, RegistryStore::defaultDirectory()};
 }
 
 bool passesAdministratorTest(const std::string& programDirectory, const char* programName) {

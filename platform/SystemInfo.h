@@ -21,8 +21,8 @@ RegistryRoot registryRootFor(int osVersionCode);
 bool mayWritePlaces(const std::vector<std::string>& places, std::string* unwritable = nullptr);
 // Whether one place can be written: itself when it is there, else the nearest folder above it.
 bool mayWritePlace(const std::string& place);
-// The places the programs write: the program directory (their settings, history and logs) and
-// the registry's folder.
+// The places the programs write: the user's settings, history and log folders (the program
+// directory, or per-user folders for an installed copy) and the registry's folder.
 std::vector<std::string> programPlaces(const std::string& programDirectory);
 // The administrator test as the programs run it: their places may be written. When not, the
 // place is named on standard error under the program's name (the box the caller shows has a

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
 #include <unistd.h>
 
 namespace gardivo {
@@ -49,8 +50,9 @@ SettingsStore::SettingsStore(ProgramKind kind, RegistryStore& registry, Reporter
       m_settings(defaultSettings(kind, m_homeDirectory)) {
     if (!m_programDirectory.empty() && m_programDirectory.back() != '/')
         m_programDirectory += '/';
-    m_settingsFilePath = joinPath(m_programDirectory, kFileName);
-    m_logFilePath = joinPath(m_programDirectory, kind == ProgramKind::Email ? "email.log" : "watchdog.log");
+    m_places = userPlaces(m_programDirectory);
+    m_settingsFilePath = m_places.settings + kFileName;
+    m_logFilePath = m_places.state + (kind == ProgramKind::Email ? "email.log" : "watchdog.log");
     if (!load())
         applyDefaults();
     if (kind == ProgramKind::Gardivo) {
@@ -109,6 +111,9 @@ bool SettingsStore::load() {
 
 bool SettingsStore::save(std::string* error) {
     const auto bytes = m_settings.toBytes();
+    // A user's first save of an installed copy makes the user's settings folder.
+    std::error_code ec;
+    std::filesystem::create_directories(m_places.settings, ec);
     return ReplaceFile(m_settingsFilePath,
                        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error);
 }

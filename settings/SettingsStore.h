@@ -4,6 +4,7 @@
 #include "platform/ProgramDirectory.h"
 #include "platform/RegistryStore.h"
 #include "platform/Reporter.h"
+#include "platform/UserPlaces.h"
 
 #include <atomic>
 #include <mutex>
@@ -87,6 +88,11 @@ public:
     const std::string& programDirectory() const { return m_programDirectory; }
     const std::string& homeDirectory() const { return m_homeDirectory; }
     const std::string& settingsFilePath() const { return m_settingsFilePath; }
+    // Where this user's files are: beside the program, or per user for an installed copy.
+    const UserPlaces& places() const { return m_places; }
+    // The folder of the history database, and the user's sources.txt.
+    const std::string& dataDirectory() const { return m_places.data; }
+    std::string sourcesFile() const { return userSourcesFile(m_places, m_programDirectory); }
     const std::string& logFilePath() const { return m_logFilePath; }
     int osVersionCode() const { return m_osVersionCode; }
     RegistryRoot registryRoot() const { return m_registryRoot; }
@@ -133,6 +139,7 @@ private:
     Reporter& m_reporter;
     std::string m_programDirectory;
     std::string m_homeDirectory;
+    UserPlaces m_places;
     std::string m_settingsFilePath;
     std::string m_logFilePath;
     int m_osVersionCode;

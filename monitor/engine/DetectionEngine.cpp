@@ -10,7 +10,7 @@ namespace gardivo {
 DetectionEngine::DetectionEngine(SettingsStore& settings, OverlayCanvas& canvas, EngineServices services)
     : m_settings(settings), m_canvas(canvas), m_services(services),
       m_clock(services.clock ? *services.clock : m_systemClock), m_blockKernel(blockcompare::activeKernel()),
-      m_history(settings.programDirectory()) {
+      m_history(settings.dataDirectory()) {
     // The event ring starts empty and the pause event signalled (member initialisers); the
     // history store comes with the members as well.
     m_videoRect = {0, 0, 320, 240};

@@ -22,7 +22,7 @@ HeadlessMonitor::HeadlessMonitor(Options options, std::FILE* out)
     setup.sink = &m_sink;
     setup.companions = m_companions.get();
     setup.canvas = &m_canvas;
-    setup.sourcesFile = joinPath(m_settings->programDirectory(), SourceCatalog::kFileName);
+    setup.sourcesFile = m_settings->sourcesFile();
     setup.preferredSource = m_options.source;
     m_host = std::make_unique<EngineHost>(setup);
     m_host->onSourceMessage = [this](const std::string& name, uint64_t) {
@@ -153,7 +153,7 @@ void HeadlessMonitor::finish() {
     printf("files in %s:%s\n", evidence.c_str(), files.empty() ? " none" : "");
     for (const auto& f : files)
         printf("  %s\n", f.c_str());
-    HistoryStore history(m_settings->programDirectory());
+    HistoryStore history(m_settings->dataDirectory());
     printf("history rows of this run:\n");
     for (const auto& row : history.allRecords())
         if (row.GroupName == group)

@@ -4,6 +4,7 @@
 #include "HeadlessMonitor.h"
 
 #include "platform/ProgramDirectory.h"
+#include "platform/UserPlaces.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -73,8 +74,9 @@ int main(int argc, char** argv) {
         gardivo::initMediaFramework(gardivo::executableDirectory());
         gardivo::ConsoleReporter reporter;
         gardivo::CaptureReporter captureReporter(reporter);
-        gardivo::SourceCatalog catalog(gardivo::joinPath(options.programDirectory, "sources.txt"),
-                                       captureReporter);
+        gardivo::SourceCatalog catalog(
+            gardivo::userSourcesFile(gardivo::userPlaces(options.programDirectory), options.programDirectory),
+            captureReporter);
         catalog.enumerate();
         for (const auto& s : catalog.video())
             std::printf("video  %s%s%s\n", s.name.c_str(), s.devicePath.empty() ? "" : "  ",

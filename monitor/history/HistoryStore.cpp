@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -102,8 +103,11 @@ private:
 
 std::mutex HistoryStore::s_lock;
 
-HistoryStore::HistoryStore(const std::string& programDirectory)
-    : m_path(joinPath(programDirectory, kFileName)) {}
+HistoryStore::HistoryStore(const std::string& directory) : m_path(joinPath(directory, kFileName)) {
+    // The user's data folder of an installed copy is made with the first record.
+    std::error_code ec;
+    std::filesystem::create_directories(directory, ec);
+}
 
 std::string HistoryStore::pageConnectionString() const {
     std::string doubled;

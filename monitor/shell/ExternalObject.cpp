@@ -449,7 +449,7 @@ QVariantMap ExternalObject::OpenFile(const QVariantList& args) {
                                            resolveWithoutCase(shell().programDirectory(), "help")};
     std::string path;
     if (*kind == 1) {
-        HistoryStore history(shell().programDirectory());
+        HistoryStore history(shell().settings().dataDirectory());
         HistoryRecord record;
         if (history.FindRecord(text(args[1]), text(args[2]), record) > 0)
             path = record.VideoPath;
@@ -468,7 +468,7 @@ QVariantMap ExternalObject::InitGroups(const QVariantList& args) {
     if (!args.isEmpty())
         return failure(BridgeFailure::BadParamCount);
     shell().historyOpen = true;
-    HistoryStore history(shell().programDirectory());
+    HistoryStore history(shell().settings().dataDirectory());
     run(scriptCall("InitGroups", history.pageConnectionString(),
                    "SELECT * FROM history ORDER BY GroupName DESC, Description DESC"));
     return result();
@@ -480,7 +480,7 @@ QVariantMap ExternalObject::DeleteRecord(const QVariantList& args) {
     if (!isString(args[0]) || !isString(args[1]))
         return failure(BridgeFailure::TypeMismatch);
     const std::string group = text(args[0]);
-    HistoryStore history(shell().programDirectory());
+    HistoryStore history(shell().settings().dataDirectory());
     const DeleteOutcome outcome = history.DeleteRecords(shell().workingDirectory(), group, text(args[1]));
     // The page is told what the table holds now: the group is gone only when no row of it is
     // left.
@@ -496,7 +496,7 @@ QVariantMap ExternalObject::HistoryRows(const QVariantList& args) {
         return failure(BridgeFailure::BadParamCount);
     if (args.size() == 1 && !isString(args[0]))
         return failure(BridgeFailure::TypeMismatch);
-    HistoryStore history(shell().programDirectory());
+    HistoryStore history(shell().settings().dataDirectory());
     std::vector<HistoryRecord> rows = history.allRecords();
     if (args.size() == 1) {
         const std::string group = text(args[0]);

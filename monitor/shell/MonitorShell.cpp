@@ -130,7 +130,7 @@ MonitorShell::MonitorShell(SettingsStore& settings, Reporter& reporter, Companio
         setup.sink = m_sink.get();
         setup.companions = &m_companions;
         setup.canvas = &m_overlay;
-        setup.sourcesFile = joinPath(m_settings.programDirectory(), SourceCatalog::kFileName);
+        setup.sourcesFile = m_settings.sourcesFile();
         setup.makePreviewSink = [this] { return m_preview.makeSink(); };
         if (m_options.adjustEngine)
             m_options.adjustEngine(setup);
@@ -256,7 +256,7 @@ void MonitorShell::videoWindowStartUp(SkinWindow&) {
     m_watcher->start();
     applyTopmost();
     // Rows whose evidence is gone are dropped before the history is shown.
-    HistoryStore history(programDirectory());
+    HistoryStore history(m_settings.dataDirectory());
     std::vector<std::string> removed;
     history.PruneMissingGroups(workingDirectory(), removed);
 }

@@ -87,7 +87,7 @@ int64_t MonitorShell::windowProc(SkinWindow& window, WindowMessageEvent& message
         return 0;
     }
     case WM_APP_PRUNE_HISTORY: {
-        HistoryStore history(programDirectory());
+        HistoryStore history(m_settings.dataDirectory());
         std::vector<std::string> groups;
         if (history.PruneMissingGroups(workingDirectory(), groups))
             for (const auto& group : groups)
