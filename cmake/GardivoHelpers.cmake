@@ -1,8 +1,9 @@
-# Puts a program or module into the program directory.
+# Puts a program or module into the program directory, and into lib/gardivo when installed.
 function(gardivo_install_to_program_dir target)
     set_target_properties(${target} PROPERTIES
         RUNTIME_OUTPUT_DIRECTORY "${GARDIVO_PROGRAM_DIR}"
         LIBRARY_OUTPUT_DIRECTORY "${GARDIVO_PROGRAM_DIR}")
+    install(TARGETS ${target} RUNTIME DESTINATION lib/gardivo LIBRARY DESTINATION lib/gardivo)
 endfunction()
 
 # In a fuzz build, a library the fuzz targets exercise is instrumented for their coverage.

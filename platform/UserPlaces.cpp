@@ -66,4 +66,16 @@ std::string userSourcesFile(const UserPlaces& places, const std::string& program
     return own;
 }
 
+std::string gardivoLauncher(const std::string& programDirectory) {
+    const std::string program = withSlash(programDirectory);
+    std::error_code ec;
+    if (std::filesystem::exists(program + kInstalledMarker, ec)) {
+        const std::filesystem::path launcher =
+            std::filesystem::path(program).parent_path().parent_path().parent_path() / "bin" / "gardivo";
+        if (std::filesystem::exists(launcher, ec))
+            return launcher.lexically_normal().string();
+    }
+    return program + "gardivo";
+}
+
 } // namespace gardivo

@@ -31,4 +31,8 @@ UserPlaces userPlaces(const std::string& programDirectory);
 // time it is asked for (a missing or unreadable default leaves it missing).
 std::string userSourcesFile(const UserPlaces& places, const std::string& programDirectory);
 
+// The command that starts gardivo, as an autostart entry should name it: the installed launcher
+// (prefix/bin/gardivo beside prefix/lib/gardivo) when there is one, else the program itself.
+std::string gardivoLauncher(const std::string& programDirectory);
+
 } // namespace gardivo

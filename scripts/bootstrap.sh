@@ -21,6 +21,8 @@ packages=(
     libgtest-dev libgmock-dev xvfb xauth locales
     # a notification area for the tray tests
     trayer
+    # the checks of an installed copy: desktop entries and AppStream metadata
+    desktop-file-utils appstream
     # the cameras the tests start: an RTSP server with an H.264 encoder
     libgstrtspserver-1.0-dev gstreamer1.0-plugins-ugly
     # benchmarks and their baselines

@@ -7,6 +7,7 @@
 #include "SmtpDialog.h"
 #include "monitor/messages/WindowMessages.h"
 #include "platform/SkinPaths.h"
+#include "platform/UserPlaces.h"
 #include "platform/qt/LocalEndpoint.h"
 #include "settings/SettingsLimits.h"
 
@@ -304,7 +305,7 @@ bool SettingsForm::pressOk() {
     // 4. The autostart entry.
     Autostart autostart(m_env.autostartDirectory);
     const Autostart::Result autostartDone = m_store->settings().AutoRun == 1
-                                                ? autostart.enable(m_env.programDirectory + "gardivo")
+                                                ? autostart.enable(gardivoLauncher(m_env.programDirectory))
                                                 : autostart.disable();
     if (autostartDone == Autostart::Result::NoFolder)
         m_env.reporter->show({"Writing registry occured error! can't set always run at starting...",

@@ -95,6 +95,18 @@ TEST(UserPlaces, AWritableCopyKeepsItsFilesAndAnInstalledOneKeepsThemPerUser) {
     EXPECT_EQ(readText(own), "Test Pattern|gardivotestsrc\n");
     writeText(own, "Door|rtsp://camera/stream\n");
     EXPECT_EQ(readText(userSourcesFile(places, program.dir())), "Door|rtsp://camera/stream\n");
+    // An installed copy starts with the session through its launcher in bin.
+    TempDir prefix;
+    fs::create_directories(prefix.file("lib/gardivo"));
+    fs::create_directories(prefix.file("bin"));
+    writeText(prefix.file("lib/gardivo/gardivo"), "");
+    EXPECT_EQ(gardivoLauncher(prefix.file("lib/gardivo") + "/"), prefix.file("lib/gardivo/gardivo"));
+    writeText(prefix.file("lib/gardivo/installed"), "");
+    EXPECT_EQ(gardivoLauncher(prefix.file("lib/gardivo") + "/"),
+              prefix.file("lib/gardivo/gardivo")); // no launcher
+    writeText(prefix.file("bin/gardivo"), "");
+    EXPECT_EQ(gardivoLauncher(prefix.file("lib/gardivo") + "/"), prefix.file("bin/gardivo"));
+
     // Beside the program, the program's own file is the user's.
     fs::remove(program.file(kInstalledMarker));
     EXPECT_EQ(userSourcesFile(userPlaces(program.dir()), program.dir()), program.file("sources.txt"));
