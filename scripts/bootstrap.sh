@@ -23,6 +23,8 @@ packages=(
     trayer
     # the checks of an installed copy: desktop entries and AppStream metadata
     desktop-file-utils appstream
+    # the Debian package: dpkg-shlibdeps reads the libraries off the programs
+    dpkg-dev
     # the cameras the tests start: an RTSP server with an H.264 encoder
     libgstrtspserver-1.0-dev gstreamer1.0-plugins-ugly
     # benchmarks and their baselines
