@@ -43,9 +43,9 @@ void prepareWebEngineEnvironment() {
 }
 
 bool webSandboxOn() {
-    const QByteArray disabled = qgetenv("QTWEBENGINE_DISABLE_SANDBOX");
-    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    return (disabled.isEmpty() || disabled == "0") && !flags.contains("--no-sandbox");
+    // The web engine turns the sandbox off when the variable is there at all, whatever it holds.
+    return !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX") &&
+           !qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").contains("--no-sandbox");
 }
 
 bool webSandboxPossible(const std::string& kernelSettings) {
