@@ -1,25 +1,14 @@
 // Compiled with -mssse3.
+#include "Bt601Ssse3.h"
 #include "PreviewKernels.h"
-
-#include <tmmintrin.h>
 
 namespace gardivo::pixelconv {
 
 namespace {
 
-// Eight pixels from (Y - 16) << 7 in every 16-bit lane and (C - 128) << 8 with U in the even
-// lanes and V in the odd ones, to 32 BGRx bytes. The steps are those of the scalar yuvToBgr.
+// Eight pixels from (Y - 16) << 7 and (C - 128) << 8 (see Bt601Ssse3.h) to 32 BGRx bytes.
 inline void bgrx8(__m128i y7, __m128i c8, uint8_t* dst) {
-    const __m128i yv = _mm_add_epi16(_mm_mulhrs_epi16(y7, _mm_set1_epi16(kYScale)), _mm_set1_epi16(32));
-    // Blue terms in the U lanes, red terms in the V lanes; green's two terms summed per pair.
-    const __m128i br = _mm_mulhrs_epi16(c8, _mm_set1_epi32((kVtoR << 16) | kUtoB));
-    const __m128i gg =
-        _mm_madd_epi16(_mm_mulhrs_epi16(c8, _mm_set1_epi32((kVtoG << 16) | kUtoG)), _mm_set1_epi16(1));
-    const __m128i evens = _mm_setr_epi8(0, 1, 0, 1, 4, 5, 4, 5, 8, 9, 8, 9, 12, 13, 12, 13);
-    const __m128i odds = _mm_setr_epi8(2, 3, 2, 3, 6, 7, 6, 7, 10, 11, 10, 11, 14, 15, 14, 15);
-    const __m128i b = _mm_srai_epi16(_mm_adds_epi16(yv, _mm_shuffle_epi8(br, evens)), 6);
-    const __m128i r = _mm_srai_epi16(_mm_add_epi16(yv, _mm_shuffle_epi8(br, odds)), 6);
-    const __m128i g = _mm_srai_epi16(_mm_sub_epi16(yv, _mm_shuffle_epi8(gg, evens)), 6);
+    const auto [b, g, r] = yuvToBgr8(y7, c8);
     const __m128i bg = _mm_packus_epi16(b, g);                            // B0..B7 G0..G7
     const __m128i ra = _mm_packus_epi16(r, _mm_set1_epi16(255));          // R0..R7 FF..FF
     const __m128i bgPairs = _mm_unpacklo_epi8(bg, _mm_srli_si128(bg, 8)); // B0 G0 B1 G1 ...
@@ -28,10 +17,7 @@ inline void bgrx8(__m128i y7, __m128i c8, uint8_t* dst) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16), _mm_unpackhi_epi16(bgPairs, raPairs));
 }
 
-// (Y - 16) << 7 from the high bytes of the lanes (UYVY), or from the low bytes (YUY2).
-inline __m128i lumaFromHigh(__m128i in) {
-    return _mm_sub_epi16(_mm_srli_epi16(_mm_and_si128(in, _mm_set1_epi16(-256)), 1), _mm_set1_epi16(2048));
-}
+// (Y - 16) << 7 from the low bytes of the lanes (YUY2).
 inline __m128i lumaFromLow(__m128i in) {
     return _mm_sub_epi16(_mm_slli_epi16(_mm_and_si128(in, _mm_set1_epi16(0xFF)), 7), _mm_set1_epi16(2048));
 }
@@ -40,7 +26,7 @@ void uyvySsse3(const uint8_t* src, uint8_t* dst, int width) {
     int x = 0;
     for (; x + 8 <= width; x += 8) {
         const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * x));
-        bgrx8(lumaFromHigh(in), _mm_xor_si128(_mm_slli_epi16(in, 8), _mm_set1_epi16(-32768)), dst + 4 * x);
+        bgrx8(uyvyLuma(in), uyvyChroma(in), dst + 4 * x);
     }
     packedRowToBgrxTail(src, dst, x, width, 1);
 }

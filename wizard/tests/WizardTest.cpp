@@ -43,6 +43,8 @@
 #include <mutex>
 #include <random>
 #include <sys/stat.h>
+#include <utility>
+#include <vector>
 
 using namespace gardivo;
 using namespace gardivo::testing;
@@ -185,6 +187,23 @@ protected:
         s.CaptureDevice = 1;
         s.VideoStandard = 4;
         return s;
+    }
+
+    // The devices gardivo listed, and colour ranges it wrote for the current one.
+    void listDevices(const std::vector<std::pair<const char*, ProcAmpRange>>& ranges) {
+        registry.update(RegistryRoot::CurrentUser, [](RegistryHive& hive) {
+            hive.setValue(SettingsStore::kCaptureDevicesKey, "Device0",
+                          RegistryValue::string("Test Pattern", 256));
+            hive.setValue(SettingsStore::kCaptureDevicesKey, "Device1",
+                          RegistryValue::string("USB Camera", 256));
+        });
+        writeRanges(ranges);
+    }
+    void writeRanges(const std::vector<std::pair<const char*, ProcAmpRange>>& ranges) {
+        RecordingReporter quiet;
+        SettingsStore store(ProgramKind::Wizard, registry, quiet, program.dir(), home.path());
+        for (const auto& [name, range] : ranges)
+            store.writeProcAmpRange(name, range);
     }
 
     void screenshot(SettingsForm& form, const char* name) {
@@ -625,18 +644,7 @@ TEST(LocalFileSystems, MountInfoIsReadWithItsEscapes) {
 }
 
 TEST_F(WizardTest, ARunningGardivoHearsOfEveryChange) {
-    // The devices gardivo listed, with their colour ranges.
-    registry.update(RegistryRoot::CurrentUser, [](RegistryHive& hive) {
-        hive.setValue(SettingsStore::kCaptureDevicesKey, "Device0",
-                      RegistryValue::string("Test Pattern", 256));
-        hive.setValue(SettingsStore::kCaptureDevicesKey, "Device1", RegistryValue::string("USB Camera", 256));
-    });
-    {
-        RecordingReporter quiet;
-        SettingsStore store(ProgramKind::Wizard, registry, quiet, program.dir(), home.path());
-        store.writeProcAmpRange("Brightness", {0, 128, 0, 255, 1});
-        store.writeProcAmpRange("Hue", {0, 0, -180, 180, 1});
-    }
+    listDevices({{"Brightness", {0, 128, 0, 255, 1}}, {"Hue", {0, 0, -180, 180, 1}}});
     WatchdogSettings record = validRecord();
     record.CaptureDevice = 0;
     record.Brightness = 300; // beyond the device's range
@@ -991,16 +999,7 @@ TEST_F(WizardTest, ASpinBoxLeftWithoutANumberTakesItsMinimum) {
 }
 
 TEST_F(WizardTest, TheDeviceTabFollowsTheDeviceItsSlidersAndItsLists) {
-    registry.update(RegistryRoot::CurrentUser, [](RegistryHive& hive) {
-        hive.setValue(SettingsStore::kCaptureDevicesKey, "Device0",
-                      RegistryValue::string("Test Pattern", 256));
-        hive.setValue(SettingsStore::kCaptureDevicesKey, "Device1", RegistryValue::string("USB Camera", 256));
-    });
-    {
-        RecordingReporter quiet;
-        SettingsStore store(ProgramKind::Wizard, registry, quiet, program.dir(), home.path());
-        store.writeProcAmpRange("Brightness", {0, 128, 0, 255, 1});
-    }
+    listDevices({{"Brightness", {0, 128, 0, 255, 1}}});
     WatchdogSettings record = validRecord();
     record.CaptureDevice = 1;
     record.Brightness = 100;
@@ -1016,11 +1015,7 @@ TEST_F(WizardTest, TheDeviceTabFollowsTheDeviceItsSlidersAndItsLists) {
     form.colour(0)->setValue(170);
     EXPECT_EQ(form.colourValue(0)->text(), "170");
     // Another device has other ranges (gardivo writes them as it switches): the sliders take them.
-    {
-        RecordingReporter quiet;
-        SettingsStore store(ProgramKind::Wizard, registry, quiet, program.dir(), home.path());
-        store.writeProcAmpRange("Brightness", {0, 10, -20, 40, 2});
-    }
+    writeRanges({{"Brightness", {0, 10, -20, 40, 2}}});
     form.captureDevice()->setCurrentIndex(0);
     EXPECT_EQ(form.colour(0)->minimum(), -20);
     EXPECT_EQ(form.colour(0)->maximum(), 40);

@@ -2,6 +2,7 @@
 // rules on a mixer of the tests' own.
 
 #include "CaptureTestKit.h"
+#include "platform/tests/OrdinaryUser.h"
 
 #include "monitor/capture/AudioMixer.h"
 #include "monitor/capture/VideoInputControls.h"
@@ -10,7 +11,6 @@
 #include <grp.h>
 #include <linux/videodev2.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace gardivo;
@@ -424,30 +424,13 @@ TEST(LockedCameras, ACameraThisAccountMayNotOpenIsNamedWithTheGroupThatMay) {
     ::chmod(dev.file("video1").c_str(), 0666);
     ::chmod(dev.file("videoX").c_str(), 0600);
     ::chmod(dev.path().c_str(), 0755);
-    // Looked at as an ordinary account (as root, a child that has become nobody).
-    int pipeEnds[2];
-    ASSERT_EQ(::pipe(pipeEnds), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeEnds[0]);
-        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
-                                 ::setresuid(65534, 65534, 65534) != 0))
-            ::_exit(3);
+    // Looked at as an ordinary account.
+    const std::string said = asOrdinaryUser([&] {
         std::string out;
         for (const auto& camera : SourceCatalog::lockedCameras(dev.path()))
             out += camera.node + " " + camera.group + "\n";
-        [[maybe_unused]] const auto written = ::write(pipeEnds[1], out.data(), out.size());
-        ::_exit(0);
-    }
-    ::close(pipeEnds[1]);
-    std::string said;
-    char buffer[256];
-    for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
-        said.append(buffer, static_cast<size_t>(n));
-    ::close(pipeEnds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        return out;
+    });
     if (::geteuid() != 0 && ::getgid() == videoGid)
         GTEST_SKIP() << "this account is in the group itself";
     EXPECT_EQ(said, dev.file("video0") + " " + groupName + "\n");

@@ -4,16 +4,14 @@
 #include "ShellTestKit.h"
 #include "monitor/history/HistoryStore.h"
 #include "monitor/messages/WindowMessages.h"
+#include "platform/tests/OrdinaryUser.h"
 
 #include <QMouseEvent>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <atomic>
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace gardivo;
 using namespace gardivo::testing;
@@ -167,18 +165,7 @@ TEST(WebSandbox, ItIsKeptWhereTheKernelGivesItAndNeverForRoot) {
     const auto possibleAsNobody = [&](const char* clone, const char* count) {
         writeText(kernel.file("kernel/unprivileged_userns_clone"), clone);
         writeText(kernel.file("user/max_user_namespaces"), count);
-        if (::geteuid() != 0)
-            return webSandboxPossible(kernel.path());
-        const pid_t child = ::fork();
-        if (child == 0) {
-            if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
-                ::setresuid(65534, 65534, 65534) != 0)
-                ::_exit(3);
-            ::_exit(webSandboxPossible(kernel.path()) ? 0 : 1);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return checkAsOrdinaryUser([&] { return webSandboxPossible(kernel.path()); });
     };
     ::chmod(kernel.path().c_str(), 0755);
     EXPECT_TRUE(possibleAsNobody("1\n", "63000\n"));
