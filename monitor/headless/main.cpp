@@ -33,8 +33,10 @@ void usage(const char* program) {
                  "  --seconds N    stop after N seconds (otherwise at SIGINT or SIGTERM)\n"
                  "  --source NAME  the source to watch, as listed by --list\n"
                  "  --size WxH     the picture the detector works on (default 640x480)\n"
-                 "  --program-dir  where watchdog.cfg, watchdog.mdb and sources.txt are\n"
-                 "                 (default: the program's own directory)\n"
+                 "  --program-dir  the program directory (default: the program's own); its\n"
+                 "                 watchdog.cfg, watchdog.mdb and sources.txt are used unless it\n"
+                 "                 is an installed copy, whose users keep theirs in ~/.config and\n"
+                 "                 ~/.local/share/gardivo\n"
                  "  --list         list the sources and end\n",
                  program);
 }
