@@ -52,7 +52,7 @@ measure() {
     before=$(ticks "$pid")
     sleep "$seconds"
     after=$(ticks "$pid")
-    awk -v t=$((after - before)) -v s="$seconds" -v hz="$hz" 'BEGIN { printf "%.1f", 100 * t / (s * hz) }'
+    awk -v t=$((after - before)) -v s="$seconds" -v hz="$hz" 'BEGIN { printf "%.2f", 100 * t / (s * hz) }'
 }
 
 headless=() windowed=()
@@ -74,7 +74,7 @@ done
 median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
 h=$(median "${headless[@]}")
 w=$(median "${windowed[@]}")
-awk -v h="$h" -v w="$w" 'BEGIN { printf "median: headless %.1f%%, windowed %.1f%% of a core (windowed / headless %.2fx)\n", h, w, w / h }'
+awk -v h="$h" -v w="$w" 'BEGIN { printf "median: headless %.2f%%, windowed %.2f%% of a core (windowed / headless %.2fx)\n", h, w, w / h }'
 
 if [ "$memory_minutes" -gt 0 ]; then
     GARDIVO_SOURCE="Test Pattern" GARDIVO_START_WATCHING=2 "$program_dir/gardivo" >/dev/null 2>&1 &
