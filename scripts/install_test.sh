@@ -17,7 +17,12 @@ xvfb_pid=""
 cleanup() {
     pkill -P $$ 2>/dev/null || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$work"
+    # A program that is still ending may write a last file as the folder goes.
+    for _ in $(seq 1 20); do
+        rm -rf "$work" 2>/dev/null && break
+        sleep 0.25
+    done
+    return 0
 }
 trap cleanup EXIT
 fail() {
@@ -133,6 +138,15 @@ for pid in $engine; do
 done
 kill -TERM $gardivo_pid
 wait $gardivo_pid 2>/dev/null || true
+# Its web engine processes end with it.
+for _ in $(seq 1 50); do
+    alive=""
+    for pid in $engine; do
+        kill -0 "$pid" 2>/dev/null && alive=1
+    done
+    [ -z "$alive" ] && break
+    sleep 0.1
+done
 
 listing >"$work/after"
 diff "$work/before" "$work/after" >&2 || fail "something was written under the prefix"
