@@ -124,12 +124,6 @@ void OverlayImage::restoreSnapshot() {
     notify();
 }
 
-QImage OverlayImage::image() const {
-    // A shared copy: the next drawing detaches from it, so the reader always has a whole picture.
-    std::lock_guard lock(m_mutex);
-    return m_image;
-}
-
 OverlayImage::Drawing OverlayImage::drawing() const {
     std::lock_guard lock(m_mutex);
     return {m_image, m_drawn};

@@ -26,10 +26,9 @@ public:
     void saveSnapshot() override;
     void restoreSnapshot() override;
 
-    // A copy of the picture as it is now.
-    QImage image() const;
-    // The picture with the part of it that holds anything: the rest is transparent and need not
-    // be painted over the live picture thirty times a second.
+    // A copy of the picture as it is now (shared: the next drawing detaches from it, so the reader
+    // always has a whole picture), with the part of it that holds anything: the rest is
+    // transparent and need not be painted over the live picture thirty times a second.
     struct Drawing {
         QImage image;
         QRegion drawn;

@@ -157,7 +157,7 @@ TEST_F(LiveSkinTest, ARegionIsDraggedOverThePicture) {
         if (message.buttons != MessageButtons::YesNo)
             return;
         // The rectangle is on the picture while the user is asked to confirm it.
-        const QImage overlay = shell->overlay().image();
+        const QImage overlay = shell->overlay().drawing().image;
         const auto drawn = [&](int x, int y) {
             for (int dy = -1; dy <= 1; ++dy)
                 if (overlay.pixelColor(x, y + dy).red() > 200 && overlay.pixelColor(x, y + dy).alpha() > 200)
@@ -210,7 +210,7 @@ TEST_F(LiveSkinTest, TheDelayedStartShowsItsNoticeOnThePicture) {
     // The notice is drawn over the picture while the program waits, and the mode stays.
     ASSERT_TRUE(waitUntil(
         [&] {
-            const QImage overlay = shell->overlay().image();
+            const QImage overlay = shell->overlay().drawing().image;
             if (overlay.isNull())
                 return false;
             for (int x = 16; x < 316; x += 2)
@@ -230,7 +230,7 @@ TEST_F(LiveSkinTest, TheDelayedStartShowsItsNoticeOnThePicture) {
     EXPECT_TRUE(paintedYellow);
     ASSERT_TRUE(waitUntil([&] { return text(main(), "mode") == "Watching"; }, 6000));
     // The notice is gone.
-    const QImage overlay = shell->overlay().image();
+    const QImage overlay = shell->overlay().drawing().image;
     bool yellow = false;
     for (int x = 16; x < 316 && !yellow; ++x)
         for (int y = 40 + 460; y < 40 + 480 && y < overlay.height(); ++y)
