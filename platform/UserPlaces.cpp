@@ -1,7 +1,5 @@
 #include "UserPlaces.h"
 
-#include "ProgramDirectory.h"
-
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -18,10 +16,10 @@ std::string withSlash(std::string path) {
 }
 
 // An XDG base directory: the variable when it holds an absolute path, else home + fallback.
-std::string baseDirectory(const char* variable, const char* fallback) {
+std::string baseDirectory(const char* variable, const std::string& home, const char* fallback) {
     if (const char* value = std::getenv(variable); value && *value == '/')
         return value;
-    return joinPath(homeDirectory(), fallback);
+    return joinPath(home, fallback);
 }
 
 // A name that is one folder, nothing more.
@@ -31,7 +29,7 @@ bool usableInstanceName(const std::string& name) {
 
 } // namespace
 
-UserPlaces userPlaces(const std::string& programDirectory) {
+UserPlaces userPlaces(const std::string& programDirectory, const std::string& home) {
     UserPlaces places;
     const std::string program = withSlash(programDirectory);
     std::error_code ec;
@@ -44,9 +42,12 @@ UserPlaces userPlaces(const std::string& programDirectory) {
         places.settings = places.data = places.state = program + instance;
         return places;
     }
-    places.settings = withSlash(joinPath(baseDirectory("XDG_CONFIG_HOME", ".config"), "gardivo")) + instance;
-    places.data = withSlash(joinPath(baseDirectory("XDG_DATA_HOME", ".local/share"), "gardivo")) + instance;
-    places.state = withSlash(joinPath(baseDirectory("XDG_STATE_HOME", ".local/state"), "gardivo")) + instance;
+    places.settings =
+        withSlash(joinPath(baseDirectory("XDG_CONFIG_HOME", home, ".config"), "gardivo")) + instance;
+    places.data =
+        withSlash(joinPath(baseDirectory("XDG_DATA_HOME", home, ".local/share"), "gardivo")) + instance;
+    places.state =
+        withSlash(joinPath(baseDirectory("XDG_STATE_HOME", home, ".local/state"), "gardivo")) + instance;
     return places;
 }
 

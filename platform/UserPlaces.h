@@ -10,6 +10,8 @@
 // GARDIVO_INSTANCE=name (a service watching one camera) gives each its own folder below these,
 // in either layout. The installed sources.txt is the default a user's own file starts from.
 
+#include "ProgramDirectory.h"
+
 #include <string>
 
 namespace gardivo {
@@ -25,7 +27,7 @@ struct UserPlaces {
 inline constexpr const char* kInstalledMarker = "installed";
 
 // The places for a program directory (with its trailing '/'), the user's home and environment.
-UserPlaces userPlaces(const std::string& programDirectory);
+UserPlaces userPlaces(const std::string& programDirectory, const std::string& home = homeDirectory());
 
 // The user's sources.txt: in the installed layout it is made from the installed one the first
 // time it is asked for (a missing or unreadable default leaves it missing).

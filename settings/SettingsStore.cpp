@@ -50,7 +50,7 @@ SettingsStore::SettingsStore(ProgramKind kind, RegistryStore& registry, Reporter
       m_settings(defaultSettings(kind, m_homeDirectory)) {
     if (!m_programDirectory.empty() && m_programDirectory.back() != '/')
         m_programDirectory += '/';
-    m_places = userPlaces(m_programDirectory);
+    m_places = userPlaces(m_programDirectory, m_homeDirectory);
     m_settingsFilePath = m_places.settings + kFileName;
     m_logFilePath = m_places.state + (kind == ProgramKind::Email ? "email.log" : "watchdog.log");
     if (!load())

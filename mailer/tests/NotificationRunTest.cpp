@@ -117,6 +117,25 @@ TEST_F(NotificationTest, FieldChecksComeInOrder) {
     EXPECT_EQ(m_reporter.messages()[0].caption, "Tavrin Gardivo - EMail Notification");
 }
 
+TEST_F(NotificationTest, AnInstalledCopyKeepsItsLogInTheUsersStateFolder) {
+    // An installed copy's program directory is the users' to read only: the log goes to the
+    // user's own state folder, made on the first run.
+    writeText(m_program.file("installed"), "");
+    TempDir home;
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const std::string saved = state ? state : "";
+    ::unsetenv("XDG_STATE_HOME");
+    SettingsStore installed(ProgramKind::Email, m_registry, m_reporter, m_program.dir(), home.path());
+    NotificationRun run(installed, m_reporter, {});
+    const bool started = run.start();
+    if (state)
+        ::setenv("XDG_STATE_HOME", saved.c_str(), 1);
+    ASSERT_TRUE(started);
+    run.closeLog();
+    EXPECT_TRUE(std::filesystem::exists(home.file(".local/state/gardivo/Email.Log")));
+    EXPECT_FALSE(std::filesystem::exists(m_program.file("Email.Log")));
+}
+
 TEST_F(NotificationTest, EverySendAppendsOneLogLine) {
     auto s = store();
     ScriptedSmtpServer server;

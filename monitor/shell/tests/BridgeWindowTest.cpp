@@ -173,6 +173,15 @@ TEST(WebSandbox, ItIsKeptWhereTheKernelGivesItAndNeverForRoot) {
     EXPECT_FALSE(possibleAsNobody("1\n", "0\n"));
     if (::geteuid() == 0)
         EXPECT_FALSE(webSandboxPossible(kernel.path()));
+    // The web engine turns its sandbox off when the variable is there at all, "0" too.
+    const QByteArray before = qgetenv("QTWEBENGINE_DISABLE_SANDBOX");
+    const bool wasSet = qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX");
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "0");
+    EXPECT_FALSE(webSandboxOn());
+    if (wasSet)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", before);
+    else
+        qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
 }
 
 TEST_F(ShellTest, PagesThatAreNotSkinPagesGetNoWindowExternal) {
