@@ -76,6 +76,7 @@ void SettingsStore::applyDefaults() {
 }
 
 bool SettingsStore::load() {
+    m_evidenceOptions = EvidenceOptions::read(m_registry, m_registryRoot);
     const int fd = ::open(m_settingsFilePath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EvidenceOptions.h"
 #include "WatchdogSettings.h"
 #include "platform/ProgramDirectory.h"
 #include "platform/RegistryStore.h"
@@ -84,6 +85,9 @@ public:
     }
     ProgramKind kind() const { return m_kind; }
     bool isDefaulted() const { return m_defaulted; }
+    // The evidence settings of the registry, read with the record (load()).
+    const EvidenceOptions& evidenceOptions() const { return m_evidenceOptions; }
+    void setEvidenceOptions(const EvidenceOptions& options) { m_evidenceOptions = options; }
 
     const std::string& programDirectory() const { return m_programDirectory; }
     const std::string& homeDirectory() const { return m_homeDirectory; }
@@ -145,6 +149,7 @@ private:
     int m_osVersionCode;
     RegistryRoot m_registryRoot;
     WatchdogSettings m_settings;
+    EvidenceOptions m_evidenceOptions;
     bool m_defaulted = false;
     mutable std::mutex m_recordMutex; // held while the record or the evidence path changes
     std::atomic<int> m_mode{StandBy};

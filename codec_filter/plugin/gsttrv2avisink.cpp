@@ -51,7 +51,34 @@ struct SinkState {
     uint64_t timedFrames = 0;
     GstClockTime firstPts = 0;
     GstClockTime lastPts = 0;
+    // Sound that starts later than the pictures (a clip that begins with pictures from before
+    // it was started) is put in its place by silence ahead of it.
+    GstClockTime firstAudioPts = GST_CLOCK_TIME_NONE;
+    GstClockTime firstVideoPts = GST_CLOCK_TIME_NONE;
+    bool audioPlaced = false;
 };
+
+// Writes the silence that puts the sound in step with the first picture, once, before the first
+// sound is written.
+static bool gst_trv2_avi_sink_place_audio(SinkState& s) {
+    if (s.audioPlaced || !s.audio)
+        return true;
+    s.audioPlaced = true;
+    if (!GST_CLOCK_TIME_IS_VALID(s.firstAudioPts) || !GST_CLOCK_TIME_IS_VALID(s.firstVideoPts) ||
+        s.firstAudioPts <= s.firstVideoPts)
+        return true;
+    const GstClockTime lead = s.firstAudioPts - s.firstVideoPts;
+    if (lead > 60 * GST_SECOND)
+        return true; // no clip begins that far before its start: the times are not comparable
+    const uint32_t blockAlign = s.audio->channels * (s.audio->bitsPerSample / 8u);
+    const uint64_t samples = gst_util_uint64_scale(lead, s.audio->sampleRate, GST_SECOND);
+    if (samples == 0 || blockAlign == 0)
+        return true;
+    // Unsigned 8-bit sound is silent at its middle.
+    const std::vector<uint8_t> silence(static_cast<size_t>(samples) * blockAlign,
+                                       s.audio->bitsPerSample == 8 ? 0x80 : 0);
+    return s.writer.writeAudio(silence.data(), silence.size());
+}
 
 struct _GstTrv2AviSink {
     GstElement parent;
@@ -89,6 +116,8 @@ static gboolean gst_trv2_avi_sink_ensure_open(GstTrv2AviSink* self, std::unique_
                               ("%s", error.c_str()));
         return FALSE;
     }
+    if (!s.pendingAudio.empty())
+        gst_trv2_avi_sink_place_audio(s);
     for (const auto& chunk : s.pendingAudio)
         s.writer.writeAudio(chunk.data(), chunk.size());
     s.pendingAudio.clear();
@@ -116,6 +145,10 @@ static GstFlowReturn gst_trv2_avi_sink_chain(GstPad* pad, GstObject* parent, Gst
     GstFlowReturn result = GST_FLOW_OK;
     {
         std::unique_lock lock(s.mutex);
+        if (isVideo && !GST_CLOCK_TIME_IS_VALID(s.firstVideoPts))
+            s.firstVideoPts = GST_BUFFER_PTS(buffer);
+        if (!isVideo && !GST_CLOCK_TIME_IS_VALID(s.firstAudioPts))
+            s.firstAudioPts = GST_BUFFER_PTS(buffer);
         if (isVideo && !gst_trv2_avi_sink_ensure_open(self, lock)) {
             result = GST_FLOW_ERROR;
         } else if (!isVideo && !s.writer.isOpen()) {
@@ -133,7 +166,8 @@ static GstFlowReturn gst_trv2_avi_sink_chain(GstPad* pad, GstObject* parent, Gst
                     ++s.timedFrames;
                 }
                 const bool ok = isVideo ? s.writer.writeVideoFrame(map.data(), map.size(), key)
-                                        : (!s.audio || s.writer.writeAudio(map.data(), map.size()));
+                                        : (!s.audio || (gst_trv2_avi_sink_place_audio(s) &&
+                                                        s.writer.writeAudio(map.data(), map.size())));
                 if (!ok) {
                     const std::string why = s.writer.lastError();
                     if (s.writer.diskFull())
@@ -229,6 +263,9 @@ static GstStateChangeReturn gst_trv2_avi_sink_change_state(GstElement* element, 
         s.pendingAudio.clear();
         s.rateFromTimestamps = false;
         s.timedFrames = 0;
+        s.firstAudioPts = GST_CLOCK_TIME_NONE;
+        s.firstVideoPts = GST_CLOCK_TIME_NONE;
+        s.audioPlaced = false;
     }
     const GstStateChangeReturn ret =
         GST_ELEMENT_CLASS(gst_trv2_avi_sink_parent_class)->change_state(element, transition);

@@ -133,6 +133,7 @@ void CaptureGraph::destroyPipeline() {
     if (!m_pipeline)
         return;
     removeRecordingBranch();
+    removeRing();
     gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
     GstBus* bus = gst_element_get_bus(m_pipeline.get());
     gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
@@ -260,6 +261,7 @@ bool CaptureGraph::StartPreview() {
     m_samplesAtStart = m_samples;
     if (m_env.timers)
         m_env.timers->setTimer(kSourceWatchTimer, 1000);
+    updateRing();
     return true;
 }
 
@@ -301,6 +303,7 @@ void CaptureGraph::TearDown(bool full) {
     if (full && m_pipeline) {
         gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
         m_running = Stopped;
+        removeRing();
         removeElements(m_pipeline.get(), m_previewElements);
         removeElements(m_pipeline.get(), m_grabberElements);
         m_grabber = m_grabberTee = m_grabberCaps = nullptr;

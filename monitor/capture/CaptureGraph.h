@@ -11,6 +11,15 @@
 //                                                                   tee ! queue ! trv2enc ! trv2avisink
 //   sound source ! audioconvert ! audioresample ! queue ! trv2avisink.audio        (recording only)
 //
+// While the detector watches with a pre-record time, the grabber's frames are also encoded all
+// the time into a ring of the last seconds (tee ! queue ! trv2enc ! appsink); an AVI clip then
+// takes the ring's pictures instead of encoding its own (appsrc ! trv2avisink), so that it
+// begins before the alarm:
+//
+//                                                                   tee ! queue ! trv2enc ! appsink (the
+//                                                                   ring)
+//   appsrc (fed by the ring) ! trv2avisink
+//
 // The states and transitions are those of the capture graph described for Gardivo; the source
 // itself keeps running while a clip is added and taken off, so that neither a network camera
 // nor the detector loses its pictures for every clip.
@@ -18,6 +27,7 @@
 #include "CaptureReporter.h"
 #include "FrameGate.h"
 #include "GstPointers.h"
+#include "PrerecordRing.h"
 #include "SourceCatalog.h"
 #include "monitor/engine/EngineServices.h"
 #include "monitor/engine/FrameSource.h"
@@ -73,6 +83,8 @@ public:
         std::function<DetectionEngine*()> engine;
         // Element messages of the pipeline (the test pattern's "gardivo-motion").
         std::function<void(const GstStructure*)> onElementMessage;
+        // Before the disk watch refuses or ends a clip: older evidence may make room.
+        std::function<void()> makeRoom;
         // No picture for this long and the source counts as lost.
         std::chrono::milliseconds stallTime{5000};
     };
@@ -121,6 +133,14 @@ public:
 
     // --- recording parameters (set by StartRecording) ---
     void setRecording(int format, bool audio, int timeLimit_s, const std::string& fileName);
+    // Whether the detector watches: while it does, and a pre-record time is set, the newest
+    // seconds of pictures are kept encoded for the next clip.
+    void keepRecentFrames(bool watching);
+    bool keepsRecentFrames() const { return m_ringTeePad != nullptr; }
+    bool wantsRecentFrames() const { return m_ringWanted; }
+    const PrerecordRing& prerecordRing() const { return m_ring; }
+    // Pictures from before its start that the clip under way (or the last one) began with.
+    size_t framesFromBefore() const { return m_framesFromBefore; }
     // Called by the one who stops a recording from outside the graph (time limit, disk, errors).
     void setStopRecording(std::function<void()> stop) { m_stopRecording = std::move(stop); }
 
@@ -160,6 +180,7 @@ private:
         GstElement* queue = nullptr;
         GstElement* sink = nullptr;
         GstElement* soundInput = nullptr; // where the sound joins: the AVI writer or the multiplexer
+        GstElement* ringSource = nullptr; // the appsrc the ring feeds, instead of the queue
         GstPad* teePad = nullptr;         // the grabber tee's pad it is linked to while recording
         GstElement* audioSource = nullptr;
         std::vector<GstElement*> audio; // from the sound source to the sink's sound pad
@@ -185,6 +206,14 @@ private:
     bool buildMpegBranch();
     bool addAudioBranch();
     void removeRecordingBranch();
+    // Hangs the ring's branch on the grabber's frames, or takes it off, as watching and the
+    // clip under way need it.
+    void updateRing();
+    bool linkRing();
+    void unlinkRing();
+    void removeRing();
+    // Everything passes the gate while it is on screen, recorded or kept in the ring.
+    void applyGate();
     void pauseTracing();
     void resumeTracing();
     void handleError(GstMessage* message);
@@ -196,6 +225,9 @@ private:
     std::string freeSpaceDirectory() const;
     // At most 39 MiB free where the clip goes.
     bool diskIsLow() const;
+    static bool lowOn(std::optional<uint64_t> freeBytes) {
+        return freeBytes && *freeBytes / 1048576 <= kDiskLow_MiB;
+    }
     void removeEmptyPlaceholder();
     void sayDiskWillBeFull();
     GstCaps* grabberCaps() const;
@@ -220,6 +252,11 @@ private:
     std::vector<GstElement*> m_previewElements;
     std::vector<GstElement*> m_grabberElements;
     std::unique_ptr<Branch> m_recording;
+    std::vector<GstElement*> m_ringElements; // queue, encoder, appsink
+    GstPad* m_ringTeePad = nullptr;
+    PrerecordRing m_ring;
+    bool m_ringWanted = false;
+    size_t m_framesFromBefore = 0;
 
     RunningState m_running = Stopped;
     BuiltState m_built = NothingBuilt;

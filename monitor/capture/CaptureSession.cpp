@@ -146,6 +146,8 @@ void CaptureSession::ApplySettings() {
         m_videoSettings->SetSaturation(s.Saturation);
     }
     if (m_graph) {
+        // A pre-record time changed in the wizard applies to the watch under way.
+        m_graph->keepRecentFrames(m_graph->wantsRecentFrames());
         if (hasSeveralConnectors()) {
             const std::string connector = fieldText(s.VideoConnector);
             if (connector == "SVideo")

@@ -80,6 +80,10 @@ public:
     bool GrabFrame(std::vector<uint8_t>& slot) override { return m_graph && m_graph->GrabFrame(slot); }
 
     bool isRecording() const override { return m_graph && m_graph->isCapturing(); }
+    void keepRecentFrames(bool watching) override {
+        if (m_graph)
+            m_graph->keepRecentFrames(watching);
+    }
 
     CaptureGraph* graph() { return m_graph.get(); }
     SourceCatalog& catalog() { return m_catalog; }

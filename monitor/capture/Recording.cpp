@@ -5,6 +5,7 @@
 
 #include "monitor/engine/DetectionEngine.h"
 #include "platform/ProgramDirectory.h"
+#include "settings/SettingsLimits.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -101,9 +102,26 @@ std::string CaptureGraph::clipFile(const char* unnamed) const {
 }
 
 bool CaptureGraph::buildAviBranch() {
+    GstElement* sink = makeElement("trv2avisink", "record-sink");
+    if (m_ringTeePad) {
+        // The ring encodes already: its pictures go straight into the file, the earlier ones first.
+        GstElement* source = makeElement("appsrc", "record-source");
+        g_object_set(source, "format", GST_FORMAT_TIME, "is-live", TRUE, "max-bytes",
+                     guint64(PrerecordRing::kMaxBytes * 2), nullptr);
+        gst_bin_add_many(GST_BIN(m_pipeline.get()), source, sink, nullptr);
+        m_recording->video = {source, sink};
+        m_recording->ringSource = source;
+        m_recording->sink = sink;
+        m_recording->soundInput = sink;
+        if (!gst_element_link(source, sink)) {
+            m_env.reporter->report("SetOutputFileName");
+            return false;
+        }
+        g_object_set(sink, "location", clipFile("capture.avi").c_str(), nullptr);
+        return true;
+    }
     GstElement* queue = makeElement("queue", "record-queue");
     GstElement* encoder = makeElement("trv2enc", "Tavrin TRV2 Video Codec");
-    GstElement* sink = makeElement("trv2avisink", "record-sink");
     if (!encoder) {
         // Without the compressor there would be nothing between the grabber and the file.
         m_env.reporter->report("AddFilter:TRV2Codec");
@@ -258,9 +276,11 @@ bool CaptureGraph::BuildCaptureGraph() {
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, countWritten, &m_framesWritten, nullptr);
         gst_object_unref(pad);
     }
-    g_signal_connect_swapped(m_recording->queue, "overrun",
-                             G_CALLBACK(+[](gpointer data) { ++*static_cast<std::atomic<uint64_t>*>(data); }),
-                             &m_framesDropped);
+    if (m_recording->queue)
+        g_signal_connect_swapped(m_recording->queue, "overrun", G_CALLBACK(+[](gpointer data) {
+                                     ++*static_cast<std::atomic<uint64_t>*>(data);
+                                 }),
+                                 &m_framesDropped);
     const auto noteEnd = +[](GstPad*, GstPadProbeInfo* info, gpointer data) {
         auto* branch = static_cast<Branch*>(data);
         if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
@@ -326,22 +346,28 @@ bool CaptureGraph::StartCapture() {
     }
     // Every picture goes into the clip, not only those the detector looks at.
     m_gate.setOpen(true);
-    GstElement* tee = m_grabberConnected ? m_grabberTee : m_mainTee;
-    m_recording->teePad = gst_element_request_pad_simple(tee, "src_%u");
-    GstPad* queueSink = gst_element_get_static_pad(m_recording->queue, "sink");
-    const bool linked =
-        m_recording->teePad && gst_pad_link(m_recording->teePad, queueSink) == GST_PAD_LINK_OK;
-    gst_object_unref(queueSink);
-    if (!linked) {
-        m_gate.setOpen(m_env.makePreviewSink != nullptr);
-        removeEmptyPlaceholder();
-        m_env.reporter->report("Start Capture");
-        return false;
+    m_framesFromBefore = 0;
+    if (m_recording->ringSource) {
+        m_framesFromBefore = m_ring.attach(GST_APP_SRC(m_recording->ringSource));
+    } else {
+        GstElement* tee = m_grabberConnected ? m_grabberTee : m_mainTee;
+        m_recording->teePad = gst_element_request_pad_simple(tee, "src_%u");
+        GstPad* queueSink = gst_element_get_static_pad(m_recording->queue, "sink");
+        const bool linked =
+            m_recording->teePad && gst_pad_link(m_recording->teePad, queueSink) == GST_PAD_LINK_OK;
+        gst_object_unref(queueSink);
+        if (!linked) {
+            applyGate();
+            removeEmptyPlaceholder();
+            m_env.reporter->report("Start Capture");
+            return false;
+        }
     }
     m_recording->linked = true;
     if (GST_STATE(m_pipeline.get()) != GST_STATE_PLAYING &&
         gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        m_gate.setOpen(m_env.makePreviewSink != nullptr);
+        m_ring.detach();
+        applyGate();
         removeEmptyPlaceholder();
         m_env.reporter->report("Run");
         return false;
@@ -372,6 +398,10 @@ bool CaptureGraph::StopCapture() {
         gst_pad_send_event(queueSink, gst_event_new_eos());
         gst_object_unref(queueSink);
     }
+    if (b.ringSource) {
+        m_ring.detach();
+        gst_app_src_end_of_stream(GST_APP_SRC(b.ringSource));
+    }
     if (b.audioSource)
         gst_element_send_event(b.audioSource, gst_event_new_eos());
     const int expected = b.failed ? 0 : (b.audioSource ? 2 : 1);
@@ -389,15 +419,19 @@ bool CaptureGraph::StopCapture() {
     if (m_env.timers)
         m_env.timers->killTimer(kCaptureTimer);
     m_running = Stopped;
-    m_gate.setOpen(m_env.makePreviewSink != nullptr);
+    applyGate();
     removeEmptyPlaceholder();
     DisplayCaptureStatistics(false);
+    // The ring stays for the next clip only while watching goes on.
+    updateRing();
     return true;
 }
 
 void CaptureGraph::removeRecordingBranch() {
     if (!m_recording || !m_pipeline)
         return;
+    if (m_recording->ringSource)
+        m_ring.detach();
     if (m_recording->teePad) {
         gst_element_release_request_pad(GST_ELEMENT(GST_OBJECT_PARENT(m_recording->teePad)),
                                         m_recording->teePad);
@@ -410,6 +444,105 @@ void CaptureGraph::removeRecordingBranch() {
             gst_bin_remove(GST_BIN(m_pipeline.get()), e);
         }
     m_recording.reset();
+}
+
+void CaptureGraph::applyGate() {
+    m_gate.setOpen(m_env.makePreviewSink != nullptr || m_running == Capturing || m_ringTeePad != nullptr);
+}
+
+void CaptureGraph::keepRecentFrames(bool watching) {
+    m_ringWanted = watching;
+    updateRing();
+}
+
+void CaptureGraph::updateRing() {
+    const int seconds =
+        m_env.settings ? limits::PreRecordSeconds.clamp(m_env.settings->evidenceOptions().preRecordSeconds)
+                       : 0;
+    m_ring.setSpan(GstClockTime(seconds) * GST_SECOND);
+    // Only AVI clips take the ring's pictures; MPEG clips are encoded from the alarm on. Without
+    // alarm clips there is nothing to keep them for.
+    const bool clips = seconds > 0 && m_env.settings->settings().RecordFormat == 2 &&
+                       (m_env.settings->wantsRecording() || m_env.settings->settings().TracingMode == 1);
+    const bool wanted = m_ringWanted && clips;
+    const bool feeding = m_running == Capturing && m_recording && m_recording->ringSource;
+    if ((wanted || feeding) && !m_ringTeePad && m_running == Previewing)
+        linkRing();
+    else if (!wanted && !feeding && m_ringTeePad)
+        unlinkRing();
+    applyGate();
+}
+
+bool CaptureGraph::linkRing() {
+    if (!m_grabberConnected || !m_grabberTee || !m_pipeline)
+        return false;
+    if (m_ringElements.empty()) {
+        GstElement* queue = makeElement("queue", "prerecord-queue");
+        GstElement* encoder = makeElement("trv2enc", "prerecord-encoder");
+        GstElement* sink = makeElement("appsink", "prerecord-sink");
+        if (!queue || !encoder || !sink) {
+            for (GstElement* e : {queue, encoder, sink})
+                if (e)
+                    gst_object_unref(gst_object_ref_sink(e));
+            return false;
+        }
+        makeLeaky(queue);
+        g_object_set(sink, "sync", FALSE, "async", FALSE, "enable-last-sample", FALSE, nullptr);
+        GstAppSinkCallbacks callbacks{};
+        callbacks.new_sample = +[](GstAppSink* appsink, gpointer data) {
+            if (GstSample* sample = gst_app_sink_pull_sample(appsink)) {
+                static_cast<PrerecordRing*>(data)->push(sample);
+                gst_sample_unref(sample);
+            }
+            return GST_FLOW_OK;
+        };
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, &m_ring, nullptr);
+        g_signal_connect_swapped(queue, "overrun", G_CALLBACK(+[](gpointer data) {
+                                     ++*static_cast<std::atomic<uint64_t>*>(data);
+                                 }),
+                                 &m_framesDropped);
+        gst_bin_add_many(GST_BIN(m_pipeline.get()), queue, encoder, sink, nullptr);
+        m_ringElements = {queue, encoder, sink};
+        if (!gst_element_link_many(queue, encoder, sink, nullptr)) {
+            removeRing();
+            return false;
+        }
+    }
+    for (auto it = m_ringElements.rbegin(); it != m_ringElements.rend(); ++it)
+        gst_element_sync_state_with_parent(*it);
+    m_ringTeePad = gst_element_request_pad_simple(m_grabberTee, "src_%u");
+    GstPad* queueSink = gst_element_get_static_pad(m_ringElements.front(), "sink");
+    const bool linked = m_ringTeePad && gst_pad_link(m_ringTeePad, queueSink) == GST_PAD_LINK_OK;
+    gst_object_unref(queueSink);
+    if (!linked) {
+        removeRing();
+        return false;
+    }
+    return true;
+}
+
+void CaptureGraph::unlinkRing() {
+    if (m_ringTeePad) {
+        if (GstPad* peer = gst_pad_get_peer(m_ringTeePad)) {
+            gst_pad_unlink(m_ringTeePad, peer);
+            gst_object_unref(peer);
+        }
+        gst_element_release_request_pad(m_grabberTee, m_ringTeePad);
+        gst_object_unref(m_ringTeePad);
+        m_ringTeePad = nullptr;
+    }
+    // The encoder and the sink stay for the next watch; what they hold is of no use to it.
+    for (GstElement* e : m_ringElements)
+        gst_element_set_state(e, GST_STATE_NULL);
+    m_ring.clear();
+}
+
+void CaptureGraph::removeRing() {
+    unlinkRing();
+    if (m_pipeline)
+        for (GstElement* e : m_ringElements)
+            gst_bin_remove(GST_BIN(m_pipeline.get()), e);
+    m_ringElements.clear();
 }
 
 void CaptureGraph::OnCaptureTimer() {
@@ -487,8 +620,9 @@ void CaptureGraph::removeEmptyPlaceholder() {
 bool CaptureGraph::diskIsLow() const {
     if (!m_env.freeSpace)
         return false;
-    const auto free = m_env.freeSpace(freeSpaceDirectory());
-    return free && *free / 1048576 <= kDiskLow_MiB;
+    if (m_env.makeRoom && lowOn(m_env.freeSpace(freeSpaceDirectory())))
+        m_env.makeRoom();
+    return lowOn(m_env.freeSpace(freeSpaceDirectory()));
 }
 
 void CaptureGraph::sayDiskWillBeFull() {

@@ -85,6 +85,8 @@ public:
     virtual bool isRecording() const = 0;
     // False when the clip could not be started; nothing was changed then.
     virtual bool StartRecording(const std::string& path) = 0;
+    // Whether the detector watches (a clip may then begin with the seconds before its alarm).
+    virtual void keepRecentFrames(bool /*watching*/) {}
 };
 
 class SoundPlayer {

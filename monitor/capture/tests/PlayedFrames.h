@@ -4,6 +4,7 @@
 #include <gst/gst.h>
 
 #include <string>
+#include <vector>
 
 namespace gardivo::testing {
 
@@ -26,6 +27,51 @@ inline int playedFrames(const std::string& clip) {
     gst_object_unref(sink);
     gst_object_unref(pipeline);
     return frames;
+}
+
+// Every picture of a clip as 24-bit BGR rows, top first, decoded as a player would (any file the
+// decoder bin reads, e.g. a playable copy, when trv2 is false).
+inline std::vector<std::vector<uint8_t>> decodedPictures(const std::string& clip, int width, int height,
+                                                         bool trv2 = true) {
+    const std::string caps =
+        "video/x-raw,format=BGR,width=" + std::to_string(width) + ",height=" + std::to_string(height);
+    const std::string description =
+        "filesrc location=\"" + clip + "\" ! " + (trv2 ? "avidemux ! trv2dec" : "decodebin") +
+        " ! videoconvert ! videoscale ! " + caps + " ! appsink name=out sync=false";
+    std::vector<std::vector<uint8_t>> pictures;
+    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
+    if (!pipeline)
+        return pictures;
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 5 * GST_SECOND)) {
+        GstMapInfo map;
+        GstBuffer* buffer = gst_sample_get_buffer(sample);
+        if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            // Rows of BGR are padded to four bytes.
+            const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t(3);
+            std::vector<uint8_t> picture;
+            for (int y = 0; y < height && (y + 1) * stride <= map.size; ++y)
+                picture.insert(picture.end(), map.data + y * stride, map.data + y * stride + width * 3);
+            pictures.push_back(std::move(picture));
+            gst_buffer_unmap(buffer, &map);
+        }
+        gst_sample_unref(sample);
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(sink);
+    gst_object_unref(pipeline);
+    return pictures;
+}
+
+// The mean difference of two pictures of the same size, per byte.
+inline double meanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size() || a.empty())
+        return 1e9;
+    uint64_t sum = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        sum += static_cast<uint64_t>(a[i] > b[i] ? a[i] - b[i] : b[i] - a[i]);
+    return static_cast<double>(sum) / static_cast<double>(a.size());
 }
 
 } // namespace gardivo::testing

@@ -135,9 +135,37 @@ double TestPatternScene::nextMotion(double seconds) const {
     return -1;
 }
 
+bool TestPatternScene::lampOn(double seconds) const {
+    return m_timing.lampOnSeconds >= 0 && seconds >= m_timing.lampOnSeconds &&
+           (m_timing.lampOffSeconds < 0 || m_timing.lampOffSeconds <= m_timing.lampOnSeconds ||
+            seconds < m_timing.lampOffSeconds);
+}
+
 void TestPatternScene::render(double seconds, uint64_t frameNumber, uint8_t* uyvy) const {
     const auto& background = m_backgrounds[frameNumber % kNoisePatterns];
     std::memcpy(uyvy, background.data(), background.size());
+    drawFigure(seconds, uyvy);
+    if (!lampOn(seconds))
+        return;
+    // The lamp lights everything in the room, the figure too; it stands on the right, so the
+    // right of the picture gets a little more of its light than the left.
+    const double spread = 0.08 * (m_timing.lampGain - 1.0) / 0.35;
+    std::vector<uint8_t> lut(256);
+    for (int x = 0; x < m_width; x += 16) {
+        const double gain = m_timing.lampGain - spread + 2 * spread * x / std::max(m_width - 1, 1);
+        for (int v = 0; v < 256; ++v)
+            lut[static_cast<size_t>(v)] =
+                static_cast<uint8_t>(std::clamp(static_cast<int>(16 + (v - 16) * gain + 0.5), 16, 235));
+        const int end = std::min(x + 16, m_width);
+        for (int y = 0; y < m_height; ++y) {
+            uint8_t* row = uyvy + static_cast<size_t>(y) * m_width * 2;
+            for (int px = x; px < end; ++px)
+                row[2 * px + 1] = lut[row[2 * px + 1]];
+        }
+    }
+}
+
+void TestPatternScene::drawFigure(double seconds, uint8_t* uyvy) const {
     const auto where = figureLeft(seconds);
     if (!where)
         return;

@@ -17,6 +17,11 @@ public:
         double moveSeconds = 4.0;  // walking in, and again walking out
         double restSeconds = 20.0; // standing still in the room
         bool loop = true;          // after walking out, the room is empty again and it all repeats
+        // A lamp switched on and off at these times since the start (negative: never). It makes
+        // the room brighter by about this factor, a little more on the side it stands on.
+        double lampOnSeconds = -1.0;
+        double lampOffSeconds = -1.0;
+        double lampGain = 1.35;
     };
 
     TestPatternScene(int width, int height, Timing timing);
@@ -29,6 +34,8 @@ public:
     // Where the figure is at that time: its left edge (negative while it is half in), or nothing
     // while it is away.
     std::optional<int> figureLeft(double seconds) const;
+    // Whether the lamp is on at that time.
+    bool lampOn(double seconds) const;
     // Whether the figure moves at that time.
     bool moving(double seconds) const;
     // The first moment the figure moves at or after the time; negative when it never will.
@@ -36,6 +43,7 @@ public:
 
 private:
     double cycle() const;
+    void drawFigure(double seconds, uint8_t* uyvy) const;
 
     int m_width;
     int m_height;

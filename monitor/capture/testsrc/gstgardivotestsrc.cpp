@@ -4,10 +4,14 @@
  * A live camera without a camera: a still room into which a figure walks, stands still a while
  * and walks out again, over and over, in UYVY. Gardivo ships it as the "Test Pattern" source.
  * Each time the figure starts to move the element posts an element message "gardivo-motion"
- * with the buffer's running time, so that a test can tell when motion began.
+ * with the buffer's running time, so that a test can tell when motion began. A lamp may be
+ * switched on and off at given times (lamp-on-seconds, lamp-off-seconds); each switch posts
+ * "gardivo-lamp" with the running time and whether it is now on.
  *
  * |[
  * gst-launch-1.0 gardivotestsrc still-seconds=2 ! videoconvert ! autovideosink
+ * gst-launch-1.0 gardivotestsrc still-seconds=100 lamp-on-seconds=3 lamp-off-seconds=8 ! videoconvert !
+ * autovideosink
  * ]|
  */
 
@@ -22,7 +26,16 @@
 GST_DEBUG_CATEGORY_STATIC(gst_gardivo_test_src_debug);
 #define GST_CAT_DEFAULT gst_gardivo_test_src_debug
 
-enum { PROP_0, PROP_STILL_SECONDS, PROP_MOVE_SECONDS, PROP_REST_SECONDS, PROP_LOOP };
+enum {
+    PROP_0,
+    PROP_STILL_SECONDS,
+    PROP_MOVE_SECONDS,
+    PROP_REST_SECONDS,
+    PROP_LOOP,
+    PROP_LAMP_ON_SECONDS,
+    PROP_LAMP_OFF_SECONDS,
+    PROP_LAMP_GAIN
+};
 
 static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
@@ -36,6 +49,7 @@ struct _GstGardivoTestSrc {
     GstVideoInfo info;
     guint64 frames;
     gboolean wasMoving;
+    gboolean wasLit;
 };
 
 G_DEFINE_TYPE(GstGardivoTestSrc, gst_gardivo_test_src, GST_TYPE_PUSH_SRC);
@@ -58,6 +72,15 @@ static void gst_gardivo_test_src_set_property(GObject* object, guint id, const G
     case PROP_LOOP:
         self->timing->loop = g_value_get_boolean(value);
         break;
+    case PROP_LAMP_ON_SECONDS:
+        self->timing->lampOnSeconds = g_value_get_double(value);
+        break;
+    case PROP_LAMP_OFF_SECONDS:
+        self->timing->lampOffSeconds = g_value_get_double(value);
+        break;
+    case PROP_LAMP_GAIN:
+        self->timing->lampGain = g_value_get_double(value);
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
     }
@@ -79,6 +102,15 @@ static void gst_gardivo_test_src_get_property(GObject* object, guint id, GValue*
         break;
     case PROP_LOOP:
         g_value_set_boolean(value, self->timing->loop);
+        break;
+    case PROP_LAMP_ON_SECONDS:
+        g_value_set_double(value, self->timing->lampOnSeconds);
+        break;
+    case PROP_LAMP_OFF_SECONDS:
+        g_value_set_double(value, self->timing->lampOffSeconds);
+        break;
+    case PROP_LAMP_GAIN:
+        g_value_set_double(value, self->timing->lampGain);
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
@@ -156,6 +188,14 @@ static GstFlowReturn gst_gardivo_test_src_fill(GstPushSrc* src, GstBuffer* buffe
             gst_message_new_element(GST_OBJECT(self), gst_structure_new("gardivo-motion", "running-time",
                                                                         G_TYPE_UINT64, pts, NULL)));
     self->wasMoving = moving;
+    const gboolean lit = self->scene->lampOn(seconds);
+    if (lit != self->wasLit)
+        gst_element_post_message(
+            GST_ELEMENT(self),
+            gst_message_new_element(GST_OBJECT(self),
+                                    gst_structure_new("gardivo-lamp", "running-time", G_TYPE_UINT64, pts,
+                                                      "on", G_TYPE_BOOLEAN, lit, NULL)));
+    self->wasLit = lit;
     ++self->frames;
     return GST_FLOW_OK;
 }
@@ -164,6 +204,7 @@ static gboolean gst_gardivo_test_src_start(GstBaseSrc* src) {
     GstGardivoTestSrc* self = GST_GARDIVO_TEST_SRC(src);
     self->frames = 0;
     self->wasMoving = FALSE;
+    self->wasLit = FALSE;
     return TRUE;
 }
 
@@ -197,6 +238,20 @@ static void gst_gardivo_test_src_class_init(GstGardivoTestSrcClass* klass) {
     g_object_class_install_property(
         object_class, PROP_LOOP,
         g_param_spec_boolean("loop", "Loop", "Walk out again and start over", TRUE, flags));
+    g_object_class_install_property(
+        object_class, PROP_LAMP_ON_SECONDS,
+        g_param_spec_double("lamp-on-seconds", "Lamp on seconds",
+                            "When the lamp is switched on, in seconds from the start (negative: never)", -1,
+                            1e7, -1, flags));
+    g_object_class_install_property(
+        object_class, PROP_LAMP_OFF_SECONDS,
+        g_param_spec_double("lamp-off-seconds", "Lamp off seconds",
+                            "When the lamp is switched off again (negative: it stays on)", -1, 1e7, -1,
+                            flags));
+    g_object_class_install_property(object_class, PROP_LAMP_GAIN,
+                                    g_param_spec_double("lamp-gain", "Lamp gain",
+                                                        "How much brighter the room gets with the lamp on",
+                                                        0.2, 4, 1.35, flags));
     gst_element_class_set_static_metadata(element_class, "Gardivo test pattern", "Source/Video",
                                           "A still room that a figure walks through now and then", "Gardivo");
     gst_element_class_add_static_pad_template(element_class, &src_template);

@@ -1,0 +1,81 @@
+// The evidence an alarm leaves, on the real pipeline: the clip that begins before the alarm,
+// lamps that give none, the copy any player plays, and evidence kept under its limits.
+
+#include "HeadlessTestKit.h"
+
+#include "monitor/capture/tests/PlayedFrames.h"
+#include "monitor/history/HistoryStore.h"
+#include "platform/RegistryStore.h"
+#include "platform/SystemInfo.h"
+#include "settings/EvidenceOptions.h"
+
+using namespace gardivo;
+using namespace gardivo::testing;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+class EvidenceRun : public HeadlessMonitor {
+protected:
+    void useOptions(const EvidenceOptions& options) {
+        RegistryStore registry(m_registry.path());
+        ASSERT_TRUE(options.write(registry, registryRootFor(OsVersionCode())));
+    }
+    void useSource(const std::string& line) {
+        writeText(m_program.file("sources.txt"), "Run|" + line + "\n");
+    }
+
+    // The alarm picture of an evidence bitmap (its upper half), as BGR rows top first.
+    static std::vector<uint8_t> alarmPicture(const std::string& bitmap, int width, int height) {
+        const std::string bytes = readText(bitmap);
+        std::vector<uint8_t> picture;
+        const size_t row = static_cast<size_t>(width) * 3;
+        if (bytes.size() < 54 + row * static_cast<size_t>(height) * 2)
+            return picture;
+        // Rows go bottom-up: the alarm picture's top row is the file's last.
+        for (int y = 0; y < height; ++y) {
+            const size_t at = 54 + row * static_cast<size_t>(2 * height - 1 - y);
+            picture.insert(picture.end(), bytes.begin() + static_cast<long>(at),
+                           bytes.begin() + static_cast<long>(at + row));
+        }
+        return picture;
+    }
+};
+
+TEST_F(EvidenceRun, TheClipBeginsBeforeTheAlarmWithTheFigureComingIn) {
+    useSource("gardivotestsrc still-seconds=4 move-seconds=1.5 rest-seconds=30");
+    EvidenceOptions options;
+    options.preRecordSeconds = 3;
+    options.playableCopies = false;
+    useOptions(options);
+    const pid_t pid = start({"--start", "--size", "320x240"});
+    ASSERT_TRUE(waitForOutput("clip ended", 25s)) << output();
+    stop(pid);
+    const auto rows = HistoryStore(m_program.dir()).allRecords();
+    ASSERT_EQ(rows.size(), 1u) << output();
+
+    const auto pictures = decodedPictures(rows[0].VideoPath, 320, 240);
+    // Two seconds from the alarm on, and up to three before it, at 30 a second.
+    ASSERT_GT(pictures.size(), 60u + 60u) << output();
+    // The figure comes in: the first picture that differs clearly from the clip's first.
+    size_t entry = 0;
+    while (entry < pictures.size() && meanDifference(pictures[entry], pictures[0]) < 2.0)
+        ++entry;
+    // The alarm picture: the one the evidence bitmap shows.
+    const auto alarm = alarmPicture(rows[0].ImagePath, 320, 240);
+    size_t alarmFrame = 0;
+    double best = 1e9;
+    for (size_t i = 0; i < pictures.size(); ++i)
+        if (const double d = meanDifference(pictures[i], alarm); d < best) {
+            best = d;
+            alarmFrame = i;
+        }
+    EXPECT_LT(best, 6.0) << "no picture of the clip is the alarm picture";
+    // The clip shows the empty room first, then the figure coming in, before the alarm.
+    EXPECT_GE(entry, 10u) << "the clip begins with the figure already in";
+    EXPECT_LT(entry, alarmFrame);
+    EXPECT_GE(alarmFrame, 30u) << "less than a second before the alarm";
+}
+
+} // namespace
