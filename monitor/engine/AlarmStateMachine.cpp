@@ -30,6 +30,8 @@ void DetectionEngine::showError(const char* text) {
 }
 
 void DetectionEngine::postModeChanged() {
+    if (m_services.recorder)
+        m_services.recorder->keepRecentFrames(m_settings.mode() != StandBy);
     if (m_services.sink)
         m_services.sink->postMessage(kControlPanel, WM_APP_MODE_CHANGED, 0, 0);
 }
@@ -196,6 +198,8 @@ void DetectionEngine::RaiseAlarm(int code) {
         m_services.companions->StartDial(true, static_cast<int>(m_conditionCount));
     m_history.AddRecord(entry.GroupName, entry);
     postNewRecord(false);
+    if (onEvidenceWritten)
+        onEvidenceWritten();
 
     if (s.TracingMode == 1) {
         startEventRecording(entry);
@@ -362,6 +366,8 @@ void DetectionEngine::Release() {
             const std::string path = joinPath(m_settings.evidenceDirectory(), name);
             // The count is 0 by now, so the picture of the moment is FrameB.
             WriteEvidenceBitmap(path, FrameSlot::B);
+            if (onEvidenceWritten)
+                onEvidenceWritten();
             std::snprintf(remark, sizeof remark,
                           " Reset at %02d:%02d:%02d, Condition is still existing, please refer to %s",
                           now.tm_hour, now.tm_min, now.tm_sec, path.c_str());

@@ -176,6 +176,13 @@ int DetectionEngine::DetectionTick() {
     if (!holdsPicture(current))
         return 1;
     if (CompareFrames(m_referenceFrame.data(), current.data(), m_lumaThreshold)) {
+        if (IsLightingChange(m_referenceFrame.data(), current.data())) {
+            // The room as the new light shows it is what is watched from now on.
+            m_referenceFrame = current;
+            clearCounters();
+            ++m_lightingChanges;
+            return 1;
+        }
         if (m_settings.settings().WarningSound == 1)
             PlayWarningSound();
         RaiseAlarm(kConditionAlarmCode);

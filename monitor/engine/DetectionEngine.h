@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -133,6 +134,13 @@ public:
     uint32_t ComputeChangedBlockThreshold(uint32_t activeBlocks, uint32_t sensitivity) const;
     void BuildActiveBlockMap();
     bool CompareFrames(const uint8_t* earlier, const uint8_t* later, uint32_t lumaThreshold);
+    // Most watched blocks changed by an even shift of brightness, and what that does not explain
+    // would raise no alarm: a lamp, not an intruder (when the settings' lighting rule is on).
+    bool IsLightingChange(const uint8_t* earlier, const uint8_t* later) const;
+    // Called after a condition's evidence was written (the evidence may then be kept in limits).
+    std::function<void()> onEvidenceWritten;
+    // Changes of light that took a new reference instead of an alarm, since the engine was made.
+    uint32_t lightingChanges() const { return m_lightingChanges; }
     // One tick of watching: 0 when no frame could be taken, 1 otherwise.
     int DetectionTick();
 
@@ -254,6 +262,7 @@ private:
 
     // state machine
     uint32_t m_conditionCount = 0;
+    uint32_t m_lightingChanges = 0;
     uint32_t m_stopCounter = 0;
     uint32_t m_stillTicks = 0;
     uint32_t m_releaseTicks = 0;

@@ -28,6 +28,8 @@ HeadlessMonitor::HeadlessMonitor(Options options, std::FILE* out)
     m_host->onSourceMessage = [this](const std::string& name, uint64_t) {
         if (name == "gardivo-motion")
             printf("%8.3f s  source: motion begins\n", elapsed());
+        else if (name == "gardivo-lamp")
+            printf("%8.3f s  source: the lamp is switched\n", elapsed());
     };
     m_host->onClipEnded = [this](const std::string& path) {
         const CaptureGraph* graph = m_host->capture() ? m_host->capture()->graph() : nullptr;
@@ -113,6 +115,10 @@ void HeadlessMonitor::poll() {
         printf("%8.3f s  %s at %s: %u blocks changed; %s%s%s\n", elapsed(), e.Description.c_str(),
                e.Time.c_str(), engine->lastChangedBlocks(), e.ImagePath.c_str(),
                e.VideoPath.empty() ? "" : ", clip ", e.VideoPath.c_str());
+    }
+    if (engine->lightingChanges() != m_lastLightingChanges) {
+        m_lastLightingChanges = engine->lightingChanges();
+        printf("%8.3f s  change of light: the reference is taken again\n", elapsed());
     }
     if (engine->mode() != m_lastMode) {
         m_lastMode = engine->mode();

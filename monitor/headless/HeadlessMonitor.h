@@ -71,6 +71,7 @@ private:
     QTimer m_poll;
     std::chrono::steady_clock::time_point m_started;
     uint32_t m_lastConditions = 0;
+    uint32_t m_lastLightingChanges = 0;
     int m_lastMode = -1;
     bool m_finished = false;
     bool m_sawPicture = false;

@@ -1,8 +1,10 @@
 #include "EngineHost.h"
 
+#include "monitor/history/EvidenceRetention.h"
 #include "monitor/messages/ScriptText.h"
 #include "monitor/messages/WindowMessages.h"
 #include "platform/ProgramDirectory.h"
+#include "settings/SettingsLimits.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -147,6 +149,7 @@ void EngineHost::startUp() {
     env.makePreviewSink = m_setup.makePreviewSink;
     env.freeSpace = m_setup.freeSpace;
     env.engine = [this] { return m_engine.get(); };
+    env.makeRoom = [this] { keepEvidenceWithinLimits(); };
     env.onElementMessage = [this](const GstStructure* s) {
         if (!onSourceMessage)
             return;
@@ -160,6 +163,7 @@ void EngineHost::startUp() {
     m_capture->setClipEnded([this](const std::string& path) {
         if (onClipEnded)
             onClipEnded(path);
+        keepEvidenceWithinLimits();
     });
     if (m_engine) {
         m_capture->setFrameSize(m_engine->frameWidth(), m_engine->frameHeight());
@@ -197,7 +201,9 @@ void EngineHost::setVideoRect(int left, int top, int right, int bottom) {
         m_engine = std::move(engine);
         m_manualPictures = 0;
         m_manualClips = 0;
+        m_engine->onEvidenceWritten = [this] { keepEvidenceWithinLimits(); };
         m_engine->SetVideoRect(left, top, right, bottom);
+        keepEvidenceWithinLimits();
         return;
     }
     m_engine->MoveVideoRect(left, top, right, bottom);
@@ -248,6 +254,30 @@ void EngineHost::handleMessage(uint32_t message, intptr_t wParam, intptr_t lPara
     default:
         break;
     }
+}
+
+void EngineHost::keepEvidenceWithinLimits() {
+    SettingsStore& settings = *m_setup.settings;
+    const EvidenceOptions& options = settings.evidenceOptions();
+    RetentionLimits limits;
+    limits.maxBytes =
+        static_cast<uint64_t>(limits::RetentionMegabytes.clamp(options.retentionMegabytes)) * 1000000u;
+    limits.maxDays = limits::RetentionDays.clamp(options.retentionDays);
+    // Only a user who set a limit has said evidence may go; then it goes before the disk fills.
+    if (limits.maxBytes > 0 || limits.maxDays > 0)
+        limits.keepFreeBytes = (CaptureGraph::kDiskLow_MiB + kRetentionReserve_MiB) << 20;
+    if (!limits.any())
+        return;
+    EvidenceRetention retention(fieldText(settings.settings().WorkingDirectory), settings.dataDirectory(),
+                                settings.logFilePath(), m_setup.freeSpace);
+    const auto outcome = retention.enforce(limits, settings.evidenceDirectory());
+    MessageSink* sink = m_setup.sink;
+    if (!sink)
+        return;
+    const char* window = sink->windowExists(kHistory) ? kHistory : kControlPanel;
+    for (const auto& run : outcome.removed)
+        if (sink->windowExists(window))
+            sink->runScript(window, scriptCall("DeleteItemFromGroups", run));
 }
 
 void EngineHost::reportInitialStatus() {

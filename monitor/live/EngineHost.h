@@ -71,6 +71,11 @@ public:
     // How long a snapshot waits for a picture of the asked size.
     static constexpr std::chrono::milliseconds kSnapshotWait{2000};
     void setVideoRect(int left, int top, int right, int bottom);
+    // Removes the oldest watching runs while the evidence is above the user's limits of size or
+    // age, or the disk is nearly full (with a limit set); the history window follows.
+    void keepEvidenceWithinLimits();
+    // Room kept free beyond the disk watch's least, once evidence is kept within limits.
+    static constexpr uint64_t kRetentionReserve_MiB = 64;
     // The end: a trace under way is released, watching stops for good, a clip is finished, and
     // the capture side and the engine go.
     void shutdown();
@@ -114,6 +119,10 @@ private:
         bool isRecording() const override { return m_host.m_capture && m_host.m_capture->isRecording(); }
         bool StartRecording(const std::string& path) override {
             return m_host.m_capture && m_host.m_capture->StartRecording(path);
+        }
+        void keepRecentFrames(bool watching) override {
+            if (m_host.m_capture)
+                m_host.m_capture->keepRecentFrames(watching);
         }
 
     private:
