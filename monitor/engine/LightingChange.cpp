@@ -25,35 +25,54 @@ struct BlockLight {
     double residual; // mean distance of the pixels from the fitted change
 };
 
+// Pixels at the ends of the range may have been cut off there: how bright they really became
+// cannot be told, so they do not count against the fit.
+bool clipped(uint8_t luma) {
+    return luma <= 17 || luma >= 234;
+}
+
 // Fits later = gain * earlier + offset over the block's luma and says how well it fits.
 BlockLight fitBlock(const uint8_t* earlier, const uint8_t* later, size_t rowBytes, int size) {
-    double sumE = 0, sumL = 0;
-    const int n = size * size;
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x) {
-            const size_t at = static_cast<size_t>(y) * rowBytes + static_cast<size_t>(x) * 2 + 1;
-            sumE += earlier[at];
-            sumL += later[at];
-        }
+    double sumE = 0, sumL = 0, allE = 0, allL = 0;
+    int n = 0;
+    const auto each = [&](auto&& visit) {
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x) {
+                const size_t at = static_cast<size_t>(y) * rowBytes + static_cast<size_t>(x) * 2 + 1;
+                visit(earlier[at], later[at]);
+            }
+    };
+    each([&](uint8_t e, uint8_t l) {
+        allE += e;
+        allL += l;
+        if (clipped(e) || clipped(l))
+            return;
+        sumE += e;
+        sumL += l;
+        ++n;
+    });
+    const double all = static_cast<double>(size) * size;
+    const double shift = (allL - allE) / all;
+    // A block the light drove (mostly) to white or black shows nothing else.
+    if (n < size * size / 4)
+        return {shift, 0.0};
     const double meanE = sumE / n, meanL = sumL / n;
     double variance = 0, covariance = 0;
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x) {
-            const size_t at = static_cast<size_t>(y) * rowBytes + static_cast<size_t>(x) * 2 + 1;
-            const double e = earlier[at] - meanE, l = later[at] - meanL;
-            variance += e * e;
-            covariance += e * l;
-        }
+    each([&](uint8_t e, uint8_t l) {
+        if (clipped(e) || clipped(l))
+            return;
+        variance += (e - meanE) * (e - meanE);
+        covariance += (e - meanE) * (l - meanL);
+    });
     // A flat block keeps its (lack of) pattern whatever the gain; a lamp brightens, it does not
     // turn a pattern around.
     const double gain = variance > n * 4.0 ? std::clamp(covariance / variance, 0.4, 3.0) : 1.0;
     double residual = 0;
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x) {
-            const size_t at = static_cast<size_t>(y) * rowBytes + static_cast<size_t>(x) * 2 + 1;
-            residual += std::abs((later[at] - meanL) - gain * (earlier[at] - meanE));
-        }
-    return {meanL - meanE, residual / n};
+    each([&](uint8_t e, uint8_t l) {
+        if (!clipped(e) && !clipped(l))
+            residual += std::abs((l - meanL) - gain * (e - meanE));
+    });
+    return {shift, residual / n};
 }
 
 } // namespace
