@@ -62,7 +62,7 @@ std::vector<EvidenceRetention::Run> EvidenceRetention::runs() const {
         if (!isRunName(name) || ::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISDIR(st.st_mode))
             continue;
-        Run run{name, 0, 0, st.st_mtime};
+        Run run{name, 0, 0, 0};
         const int fd = ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (DIR* inner = fd >= 0 ? ::fdopendir(fd) : nullptr) {
             while (const dirent* file = ::readdir(inner)) {
@@ -77,6 +77,9 @@ std::vector<EvidenceRetention::Run> EvidenceRetention::runs() const {
         } else if (fd >= 0) {
             ::close(fd);
         }
+        // The folder's own time only says when a file last came or went; it counts for an empty one.
+        if (run.files == 0)
+            run.newest = st.st_mtime;
         found.push_back(run);
     }
     ::closedir(dir);

@@ -78,4 +78,40 @@ TEST_F(EvidenceRun, TheClipBeginsBeforeTheAlarmWithTheFigureComingIn) {
     EXPECT_GE(alarmFrame, 30u) << "less than a second before the alarm";
 }
 
+TEST_F(EvidenceRun, RunsOlderThanTheLimitGoWithTheirRowsWhenTheMonitorStarts) {
+    EvidenceOptions options;
+    options.retentionDays = 7;
+    useOptions(options);
+    HistoryStore history(m_program.dir());
+    const auto oldRun = [&](const std::string& name, int daysAgo) {
+        const std::string dir = m_program.file("work/" + name);
+        fs::create_directories(dir);
+        writeText(dir + "/error001.bmp", "picture");
+        writeText(dir + "/error001.mp4", "copy");
+        history.AddRecord(name, {name, "2026/01/01 00:00:00", "", "Condition001", dir + "/error001.bmp", ""});
+        for (const auto& f : fs::directory_iterator(dir))
+            fs::last_write_time(f.path(),
+                                fs::file_time_type::clock::now() - std::chrono::hours(24 * daysAgo));
+    };
+    oldRun("2026.01.01_10.00.00", 30);
+    oldRun("2026.01.02_10.00.00", 8);
+    oldRun("2026.01.03_10.00.00", 6);
+    const pid_t pid = start({"--seconds", "2", "--size", "320x240"});
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_FALSE(fs::exists(m_program.file("work/2026.01.01_10.00.00")));
+    EXPECT_FALSE(fs::exists(m_program.file("work/2026.01.02_10.00.00")));
+    EXPECT_TRUE(fs::exists(m_program.file("work/2026.01.03_10.00.00/error001.mp4")));
+    const auto rows = history.allRecords();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].GroupName, "2026.01.03_10.00.00");
+    std::string log;
+    for (const auto& f : fs::recursive_directory_iterator(m_program.path()))
+        if (f.path().filename() == "watchdog.log")
+            log = readText(f.path().string());
+    EXPECT_NE(log.find("Gardivo Log: Evidence of 2026.01.01_10.00.00 removed (2 files"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("Gardivo Log: Evidence of 2026.01.02_10.00.00 removed"), std::string::npos) << log;
+}
+
 } // namespace
