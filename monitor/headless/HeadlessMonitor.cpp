@@ -36,6 +36,12 @@ HeadlessMonitor::HeadlessMonitor(Options options, std::FILE* out)
         printf("%8.3f s  clip ended: %s (%s)\n", elapsed(), path.c_str(),
                graph ? graph->lastStatus().c_str() : "");
     };
+    m_host->onCopyDone = [this](const std::string& clip, const std::string& copy) {
+        if (copy.empty())
+            printf("%8.3f s  no playable copy of %s (the log says why)\n", elapsed(), clip.c_str());
+        else
+            printf("%8.3f s  playable copy: %s\n", elapsed(), copy.c_str());
+    };
     connect(&m_poll, &QTimer::timeout, this, &HeadlessMonitor::poll);
 }
 

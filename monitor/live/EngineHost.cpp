@@ -3,6 +3,7 @@
 #include "monitor/history/EvidenceRetention.h"
 #include "monitor/messages/ScriptText.h"
 #include "monitor/messages/WindowMessages.h"
+#include "platform/FileProbes.h"
 #include "platform/ProgramDirectory.h"
 #include "settings/SettingsLimits.h"
 
@@ -160,9 +161,19 @@ void EngineHost::startUp() {
     m_capture = std::make_unique<CaptureSession>(env, m_setup.sourcesFile, m_setup.openDevice,
                                                  m_setup.makeMixer ? m_setup.makeMixer() : nullptr);
     m_capture->setPreferredSource(m_setup.preferredSource);
+    m_copies = std::make_unique<PlayableCopies>(joinPath(executableDirectory(), "gardivo-playable"),
+                                                m_setup.settings->logFilePath());
+    m_copies->onDone = [this](const std::string& clip, const std::string& copy) {
+        if (onCopyDone)
+            onCopyDone(clip, copy);
+    };
     m_capture->setClipEnded([this](const std::string& path) {
         if (onClipEnded)
             onClipEnded(path);
+        // Only clips of our own format need a copy; an MPEG clip plays as it is.
+        const bool avi = path.size() > 4 && path.compare(path.size() - 4, 4, ".avi") == 0;
+        if (avi && m_setup.settings->evidenceOptions().playableCopies && m_copies && FileExists(path))
+            m_copies->add(path);
         keepEvidenceWithinLimits();
     });
     if (m_engine) {
@@ -386,6 +397,10 @@ void EngineHost::shutdown() {
     if (m_engine)
         m_engine->setFrameSource(nullptr);
     m_capture.reset();
+    // The clip just finished may still want its copy: it is made after the program ends.
+    if (m_copies)
+        m_copies->handOver(kCopyHandOverWait);
+    m_copies.reset();
     {
         std::lock_guard lock(m_engineMutex);
         m_engine.reset();

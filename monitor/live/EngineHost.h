@@ -9,6 +9,7 @@
 #include "monitor/capture/PixelConversionLibrary.h"
 #include "monitor/capture/WarningSound.h"
 #include "monitor/engine/DetectionEngine.h"
+#include "monitor/live/PlayableCopies.h"
 
 #include <QBasicTimer>
 #include <QObject>
@@ -102,6 +103,10 @@ public:
     // says when its figure starts to move), and for every clip that ended.
     std::function<void(const std::string& name, uint64_t runningTime)> onSourceMessage;
     std::function<void(const std::string& path)> onClipEnded;
+    // A clip's playable copy was made (copy is its path) or could not be (copy is empty).
+    std::function<void(const std::string& clip, const std::string& copy)> onCopyDone;
+    // How long the end of the program waits for a copy under way before handing it on.
+    static constexpr std::chrono::milliseconds kCopyHandOverWait{10000};
 
 protected:
     void customEvent(QEvent* event) override;
@@ -138,6 +143,7 @@ private:
     std::unique_ptr<PixelConversionLibrary> m_converter;
     std::unique_ptr<GstSoundPlayer> m_sound;
     std::unique_ptr<CaptureSession> m_capture;
+    std::unique_ptr<PlayableCopies> m_copies;
     // Guards the engine's creation and end against interruptWaits from another thread.
     std::mutex m_engineMutex;
     std::unique_ptr<DetectionEngine> m_engine;

@@ -3,6 +3,7 @@
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,43 @@ inline std::vector<std::vector<uint8_t>> decodedPictures(const std::string& clip
     gst_object_unref(sink);
     gst_object_unref(pipeline);
     return pictures;
+}
+
+// How many pictures a player shows of a clip and for how long, in seconds (from the first
+// picture's time to the end of the last).
+struct PlayedLength {
+    int frames = 0;
+    double seconds = 0;
+};
+inline PlayedLength playedLength(const std::string& clip, bool trv2) {
+    const std::string description = "filesrc location=\"" + clip + "\" ! " +
+                                    (trv2 ? "avidemux ! trv2dec" : "decodebin") +
+                                    " ! appsink name=out sync=false";
+    PlayedLength length;
+    GstElement* pipeline = gst_parse_launch(description.c_str(), nullptr);
+    if (!pipeline)
+        return length;
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstClockTime first = GST_CLOCK_TIME_NONE, end = 0;
+    while (GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 5 * GST_SECOND)) {
+        GstBuffer* buffer = gst_sample_get_buffer(sample);
+        if (GST_BUFFER_PTS_IS_VALID(buffer)) {
+            if (!GST_CLOCK_TIME_IS_VALID(first))
+                first = GST_BUFFER_PTS(buffer);
+            end = std::max<GstClockTime>(end, GST_BUFFER_PTS(buffer) + (GST_BUFFER_DURATION_IS_VALID(buffer)
+                                                                            ? GST_BUFFER_DURATION(buffer)
+                                                                            : 0));
+        }
+        ++length.frames;
+        gst_sample_unref(sample);
+    }
+    if (GST_CLOCK_TIME_IS_VALID(first))
+        length.seconds = static_cast<double>(end - first) / GST_SECOND;
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(sink);
+    gst_object_unref(pipeline);
+    return length;
 }
 
 // The mean difference of two pictures of the same size, per byte.

@@ -3,6 +3,7 @@
 
 #include "HeadlessTestKit.h"
 
+#include "monitor/capture/PlayableCopy.h"
 #include "monitor/capture/tests/PlayedFrames.h"
 #include "monitor/history/HistoryStore.h"
 #include "platform/RegistryStore.h"
@@ -18,6 +19,10 @@ namespace {
 
 class EvidenceRun : public HeadlessMonitor {
 protected:
+    static std::string playableFormatExtension() {
+        const auto format = playableFormat();
+        return format ? "." + format->extension : ".none";
+    }
     void useOptions(const EvidenceOptions& options) {
         RegistryStore registry(m_registry.path());
         ASSERT_TRUE(options.write(registry, registryRootFor(OsVersionCode())));
@@ -76,6 +81,34 @@ TEST_F(EvidenceRun, TheClipBeginsBeforeTheAlarmWithTheFigureComingIn) {
     EXPECT_GE(entry, 10u) << "the clip begins with the figure already in";
     EXPECT_LT(entry, alarmFrame);
     EXPECT_GE(alarmFrame, 30u) << "less than a second before the alarm";
+}
+
+TEST_F(EvidenceRun, EachClipGetsACopyAnyPlayerPlaysWithAllItsPicturesAndItsLength) {
+    useSource("gardivotestsrc still-seconds=1 move-seconds=0.5 rest-seconds=30");
+    EvidenceOptions options;
+    options.preRecordSeconds = 1;
+    useOptions(options);
+    const pid_t pid = start({"--start", "--size", "320x240"});
+    ASSERT_TRUE(waitForOutput("playable copy: ", 25s)) << output();
+    stop(pid);
+    const auto rows = HistoryStore(m_program.dir()).allRecords();
+    ASSERT_EQ(rows.size(), 1u);
+    const std::string clip = rows[0].VideoPath;
+    const fs::path copy = fs::path(clip).replace_extension(playableFormatExtension());
+    ASSERT_TRUE(fs::exists(copy)) << output();
+    EXPECT_FALSE(fs::exists(copy.string() + ".part"));
+    const PlayedLength original = playedLength(clip, true);
+    const PlayedLength played = playedLength(copy.string(), false);
+    ASSERT_GT(original.frames, 60);
+    EXPECT_EQ(played.frames, original.frames);
+    EXPECT_NEAR(played.seconds, original.seconds, 0.1);
+    // The same pictures, not only as many: the last of each, side by side.
+    const auto a = decodedPictures(clip, 320, 240);
+    const auto b = decodedPictures(copy.string(), 320, 240, false);
+    ASSERT_FALSE(a.empty());
+    ASSERT_FALSE(b.empty());
+    EXPECT_LT(meanDifference(a.back(), b.back()), 4.0);
+    EXPECT_LT(meanDifference(a[a.size() / 2], b[b.size() / 2]), 4.0);
 }
 
 TEST_F(EvidenceRun, RunsOlderThanTheLimitGoWithTheirRowsWhenTheMonitorStarts) {
