@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <cstdio>
 #include <thread>
 
 namespace gardivo {
@@ -119,6 +121,18 @@ EmailDialog::EmailDialog(NotificationRun& run, Reporter& reporter, QWidget* pare
     }
 }
 
+bool EmailDialog::writePicture(const std::string& bitmap, const std::string& target, int format) {
+    QImage picture;
+    if (!picture.load(QString::fromStdString(bitmap), "BMP"))
+        return false;
+    // Written under another name first: a mail never takes a picture half written.
+    const QString part = QString::fromStdString(target + ".part");
+    const bool png = format == EvidenceOptions::Png;
+    if (!picture.save(part, png ? "PNG" : "JPG", png ? -1 : 90))
+        return false;
+    return std::rename(part.toStdString().c_str(), target.c_str()) == 0;
+}
+
 void EmailDialog::attachFiles() {
     if (m_run.autoMode()) {
         m_attachments->addItem(QString::fromStdString(m_run.imageAttachment()));
@@ -184,7 +198,12 @@ void EmailDialog::send() {
     setEnabled(false);
     m_sending = true;
     QEventLoop waiting;
+    if (m_run.autoMode())
+        setWindowTitle("Preparing the evidence, Please wait...");
     std::thread sender([&] {
+        // The evidence as the settings want it mailed; the clip's copy may take a while.
+        mail.attachments = m_run.evidenceForMail(mail.attachments, writePicture);
+        QMetaObject::invokeMethod(this, [this] { setWindowTitle("Sending EMail, Please wait..."); });
         sent = m_run.send(mail, lastError);
         QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
     });

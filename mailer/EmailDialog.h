@@ -36,6 +36,8 @@ public:
     QListWidget* attachmentList() const { return m_attachments; }
     QPushButton* sendButton() const { return m_send; }
     QPushButton* quitButton() const { return m_quit; }
+    // The alarm's bitmap as a PNG or JPEG picture for the mail (any thread).
+    static bool writePicture(const std::string& bitmap, const std::string& target, int format);
 
 public slots:
     void attachFiles();

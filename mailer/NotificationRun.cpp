@@ -2,6 +2,8 @@
 
 #include "MailMessage.h"
 #include "SmtpConnection.h"
+#include "platform/FileProbes.h"
+#include "settings/SettingsLimits.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -262,6 +264,64 @@ void NotificationRun::writeLog(int code) {
                              : "EMail Log: EMail Address or Server or network error, EMail sending "
                                "failed... (%04d/%02d/%02d %02d:%02d:%02d)\n";
     std::fprintf(m_log, format, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    std::fflush(m_log);
+}
+
+std::chrono::milliseconds NotificationRun::copyWait() const {
+    // A clip without a time limit (or one that lasts while a target is traced) is waited for ten
+    // minutes at most.
+    const int limit = limits::RecordTimeLimit.clamp(m_store.settings().RecordTimeLimit);
+    const int clipSeconds = limit > 0 ? std::min(limit, 600) : 600;
+    return std::chrono::seconds(clipSeconds) + m_copyTime;
+}
+
+std::vector<std::string> NotificationRun::evidenceForMail(std::vector<std::string> attachments,
+                                                          const PictureWriter& writePicture) {
+    if (!m_autoMode)
+        return attachments;
+    const EvidenceOptions& options = m_store.evidenceOptions();
+    const auto endsWith = [](const std::string& s, const char* end) {
+        const size_t n = std::strlen(end);
+        return s.size() > n && s.compare(s.size() - n, n, end) == 0;
+    };
+    for (auto& path : attachments) {
+        if (path.empty())
+            continue;
+        if (path == m_imageAttachment && endsWith(path, ".bmp") && writePicture &&
+            options.mailPictureFormat != EvidenceOptions::Bitmap) {
+            const int format = limits::MailPictureFormat.clamp(options.mailPictureFormat);
+            const std::string picture =
+                evidenceSibling(path, format == EvidenceOptions::Png ? ".png" : ".jpg");
+            if (writePicture(path, picture, format))
+                path = picture;
+            else
+                writeEvidenceLog("The picture " + path + " cannot be written as " + picture +
+                                 "; it goes as it is");
+        } else if (path == m_videoAttachment && endsWith(path, ".avi") && options.playableCopies &&
+                   options.mailPlayableCopy && FileExists(path)) {
+            const auto deadline = std::chrono::steady_clock::now() + copyWait();
+            std::string copy = existingPlayableCopy(path);
+            while (copy.empty() && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(m_copyPoll);
+                copy = existingPlayableCopy(path);
+            }
+            if (!copy.empty())
+                path = copy;
+            else
+                writeEvidenceLog("The playable copy of " + path + " did not come; the clip goes as it is");
+        }
+    }
+    return attachments;
+}
+
+void NotificationRun::writeEvidenceLog(const std::string& text) {
+    if (!m_log)
+        return;
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    ::localtime_r(&now, &t);
+    std::fprintf(m_log, "EMail Log: %s (%04d/%02d/%02d %02d:%02d:%02d)\n", text.c_str(), t.tm_year + 1900,
+                 t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     std::fflush(m_log);
 }
 

@@ -55,6 +55,20 @@ public:
     // The form as it is first shown.
     MailFields initialFields() const;
 
+    // Writes the bitmap as a PNG or a JPEG picture (EvidenceOptions::PictureFormat).
+    using PictureWriter =
+        std::function<bool(const std::string& bitmap, const std::string& target, int format)>;
+    // The alarm's evidence as the evidence settings want it mailed, in an automatic run: the
+    // picture as PNG or JPEG beside the bitmap, and the clip's playable copy, waited for while
+    // the clip is recorded and copied (up to copyWait()). What cannot be had goes as it is.
+    std::vector<std::string> evidenceForMail(std::vector<std::string> attachments,
+                                             const PictureWriter& writePicture);
+    // The longest wait for a clip's copy: the clip's time limit and two minutes to copy it.
+    std::chrono::milliseconds copyWait() const;
+    // Tests look for the copy more often and give it less time.
+    void setCopyPoll(std::chrono::milliseconds poll) { m_copyPoll = poll; }
+    void setCopyTime(std::chrono::milliseconds time) { m_copyTime = time; }
+
     // The form's checks, in order; the first failure is shown and false returned.
     bool checkFields(const MailFields& fields);
     // One send: builds the mail, talks to the server (a temporary failure is tried again after
@@ -105,6 +119,7 @@ private:
     void writeLog(int code);
     // An attachment that cannot be opened goes into the log before the mail is sent.
     void writeAttachmentLog(const std::string& path, const char* reason);
+    void writeEvidenceLog(const std::string& text);
 
     SettingsStore& m_store;
     Reporter& m_reporter;
@@ -123,6 +138,8 @@ private:
     std::function<void(std::chrono::seconds)> m_wait;
     std::chrono::milliseconds m_connectTimeout{30000};
     std::chrono::milliseconds m_replyTimeout{60000};
+    std::chrono::milliseconds m_copyPoll{250};
+    std::chrono::milliseconds m_copyTime{120000}; // to make a copy, beyond the clip's own time
 };
 
 } // namespace gardivo

@@ -1,5 +1,7 @@
 #include "EvidenceOptions.h"
 
+#include <sys/stat.h>
+
 namespace gardivo {
 
 namespace {
@@ -23,6 +25,23 @@ const Field kFields[] = {
 };
 
 } // namespace
+
+std::string evidenceSibling(const std::string& path, const char* extension) {
+    const auto slash = path.find_last_of('/');
+    const auto dot = path.find_last_of('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return (hasExtension ? path.substr(0, dot) : path) + extension;
+}
+
+std::string existingPlayableCopy(const std::string& clip) {
+    for (const char* extension : {".mp4", ".webm"}) {
+        const std::string copy = evidenceSibling(clip, extension);
+        struct stat st {};
+        if (::stat(copy.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+            return copy;
+    }
+    return {};
+}
 
 EvidenceOptions EvidenceOptions::read(const RegistryStore& registry, RegistryRoot root) {
     EvidenceOptions options;

@@ -43,6 +43,11 @@ struct EvidenceOptions {
     bool operator==(const EvidenceOptions&) const = default;
 };
 
+// The evidence file beside another, of the same name with another extension (".mp4").
+std::string evidenceSibling(const std::string& path, const char* extension);
+// The copy of a clip that phones and browsers play (MP4 or WebM beside it), "" while there is none.
+std::string existingPlayableCopy(const std::string& clip);
+
 namespace limits {
 inline constexpr Range PreRecordSeconds{0, 30};
 // Up to 100 TB, and 10 years.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,7 +17,9 @@
 #include <QTimer>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
+#include <tuple>
 
 using namespace gardivo;
 using namespace gardivo::testing;
@@ -33,6 +36,27 @@ protected:
     RegistryStore m_registry{m_registryDir.path()};
     RecordingReporter m_reporter;
 };
+
+TEST_F(EmailDialogTest, TheAlarmBitmapIsMailedAsAPictureOfTheSameLook) {
+    QImage picture(64, 96, QImage::Format_RGB888);
+    picture.fill(QColor(200, 30, 40));
+    const std::string bmp = m_program.file("error001.bmp");
+    ASSERT_TRUE(picture.save(QString::fromStdString(bmp), "BMP"));
+    for (const auto& [format, name, magic] :
+         {std::tuple{int(EvidenceOptions::Png), "error001.png", "\x89PNG"},
+          std::tuple{int(EvidenceOptions::Jpeg), "error001.jpg", "\xff\xd8\xff"}}) {
+        const std::string target = m_program.file(name);
+        ASSERT_TRUE(EmailDialog::writePicture(bmp, target, format));
+        EXPECT_EQ(readText(target).rfind(magic, 0), 0u) << name;
+        const QImage back(QString::fromStdString(target));
+        ASSERT_EQ(back.size(), picture.size());
+        const QColor centre = back.pixelColor(32, 48);
+        EXPECT_NEAR(centre.red(), 200, 4);
+        EXPECT_NEAR(centre.green(), 30, 4);
+        EXPECT_FALSE(std::filesystem::exists(target + ".part"));
+    }
+    EXPECT_FALSE(EmailDialog::writePicture(m_program.file("missing.bmp"), m_program.file("x.jpg"), 2));
+}
 
 TEST_F(EmailDialogTest, TheFormShowsItsFieldsInOrderWithBccHidden) {
     SettingsStore store(ProgramKind::Email, m_registry, m_reporter, m_program.dir(), "/home/g");

@@ -9,6 +9,7 @@
 #include <regex>
 #include <signal.h>
 #include <sys/wait.h>
+#include <thread>
 
 using namespace gardivo;
 using namespace gardivo::testing;
@@ -86,6 +87,64 @@ TEST_F(NotificationTest, FillsTheFormFromSettingsAndEvidence) {
 
     EXPECT_EQ(NotificationRun::serverFromAddress("nohost"), "nohost");
     EXPECT_EQ(NotificationRun::serverFromAddress("a@b@c"), "b@c");
+}
+
+TEST_F(NotificationTest, TheMailTakesThePictureAndTheClipAsTheEvidenceSettingsSay) {
+    writeSettings("guard@example.org", "", "x");
+    const std::string bmp = m_program.file("error001.bmp"), avi = m_program.file("error001.avi");
+    writeText(bmp, "BM picture");
+    writeText(avi, "RIFF clip");
+    ASSERT_TRUE(m_registry.update(RegistryRoot::CurrentUser, [&](RegistryHive& h) {
+        h.setValue(SettingsStore::kKeyPath, "AttachedImageFileName", RegistryValue::multiString(bmp, 260));
+        h.setValue(SettingsStore::kKeyPath, "AttachedVideoFileName", RegistryValue::multiString(avi, 260));
+    }));
+    EvidenceOptions options;
+    options.mailPictureFormat = EvidenceOptions::Jpeg;
+    ASSERT_TRUE(options.write(m_registry, RegistryRoot::CurrentUser));
+    auto s = store();
+    s->settings().RecordTimeLimit = 1;
+    NotificationRun run(*s, m_reporter, {"/x", "1"});
+    ASSERT_TRUE(run.start());
+    run.setCopyPoll(20ms);
+    run.setCopyTime(1500ms);
+    std::vector<std::string> written;
+    const auto writer = [&](const std::string& from, const std::string& to, int format) {
+        written.push_back(from + " -> " + to + " as " + std::to_string(format));
+        writeText(to, "picture");
+        return true;
+    };
+    // The copy is made while the mail waits for it.
+    std::thread copier([&] {
+        std::this_thread::sleep_for(300ms);
+        writeText(m_program.file("error001.mp4"), "copy");
+    });
+    const auto mailed = run.evidenceForMail({bmp, avi, m_program.file("notes.txt")}, writer);
+    copier.join();
+    EXPECT_EQ(mailed,
+              (std::vector<std::string>{m_program.file("error001.jpg"), m_program.file("error001.mp4"),
+                                        m_program.file("notes.txt")}));
+    EXPECT_EQ(written, std::vector<std::string>{bmp + " -> " + m_program.file("error001.jpg") + " as 2"});
+
+    // A copy that never comes: the clip goes as it is once the wait is over, and the log says so.
+    std::filesystem::remove(m_program.file("error001.mp4"));
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(run.evidenceForMail({avi}, writer), std::vector<std::string>{avi});
+    EXPECT_GE(std::chrono::steady_clock::now() - began, 2s);
+    run.closeLog();
+    EXPECT_NE(readText(run.logPath())
+                  .find("EMail Log: The playable copy of " + avi + " did not come; the clip goes as it is ("),
+              std::string::npos);
+
+    // With copies off, or a run by hand, nothing is waited for or changed.
+    options.playableCopies = false;
+    options.mailPictureFormat = EvidenceOptions::Bitmap;
+    ASSERT_TRUE(options.write(m_registry, RegistryRoot::CurrentUser));
+    auto plain = store();
+    NotificationRun quick(*plain, m_reporter, {"/x", "2"});
+    NotificationRun byHand(*s, m_reporter, {});
+    ASSERT_TRUE(quick.start() && byHand.start());
+    EXPECT_EQ(quick.evidenceForMail({bmp, avi}, writer), (std::vector<std::string>{bmp, avi}));
+    EXPECT_EQ(byHand.evidenceForMail({bmp, avi}, writer), (std::vector<std::string>{bmp, avi}));
 }
 
 TEST_F(NotificationTest, ArgumentsChooseTheMode) {

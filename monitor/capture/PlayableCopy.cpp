@@ -1,5 +1,7 @@
 #include "PlayableCopy.h"
 
+#include "settings/EvidenceOptions.h"
+
 #include <gst/gst.h>
 
 #include <cstdio>
@@ -24,13 +26,6 @@ const char* firstInstalled(std::initializer_list<const char*> names) {
         if (installed(name))
             return name;
     return nullptr;
-}
-
-std::string withoutExtension(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    const auto dot = path.find_last_of('.');
-    return dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot)
-                                                                                   : path;
 }
 
 bool exists(const std::string& path) {
@@ -121,14 +116,7 @@ std::optional<PlayableFormat> playableFormat() {
 }
 
 std::string playableCopyPath(const std::string& clip, const PlayableFormat& format) {
-    return withoutExtension(clip) + "." + format.extension;
-}
-
-std::string existingPlayableCopy(const std::string& clip) {
-    for (const char* extension : {".mp4", ".webm"})
-        if (const std::string copy = withoutExtension(clip) + extension; exists(copy))
-            return copy;
-    return {};
+    return evidenceSibling(clip, ("." + format.extension).c_str());
 }
 
 bool makePlayableCopy(const std::string& clip, const std::string& target, const PlayableFormat& format,

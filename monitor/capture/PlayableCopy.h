@@ -5,6 +5,8 @@
 // lies beside the clip under the clip's name; it is written under a temporary name and only
 // takes its own once it is whole.
 
+#include "settings/EvidenceOptions.h"
+
 #include <optional>
 #include <string>
 
@@ -22,8 +24,6 @@ struct PlayableFormat {
 std::optional<PlayableFormat> playableFormat();
 // Where the copy of a clip goes in that format: the clip's path with the format's extension.
 std::string playableCopyPath(const std::string& clip, const PlayableFormat& format);
-// A copy of the clip that exists already (either format), or "".
-std::string existingPlayableCopy(const std::string& clip);
 // Makes the copy; false with the reason when it could not be made (nothing is left behind then).
 bool makePlayableCopy(const std::string& clip, const std::string& target, const PlayableFormat& format,
                       std::string* error = nullptr);
