@@ -36,6 +36,8 @@ int dispidOf(const QString& name) {
             return method.dispid;
     if (name == QLatin1String(kHistoryRowsMethod.name))
         return kHistoryRowsMethod.dispid;
+    if (name == QLatin1String(kSaveCopyMethod.name))
+        return kSaveCopyMethod.dispid;
     return -1;
 }
 

@@ -61,6 +61,9 @@ inline constexpr std::array<BridgeMethod, 30> kBridgeMethods{{
 // the rows of one group, each as {GroupName, Time, Remark, Description, ImagePath, VideoPath},
 // ordered by group and then description, both descending. It never takes SQL from the page.
 inline constexpr BridgeMethod kHistoryRowsMethod{"HistoryRows", 100100};
+// SaveCopy(group, description): asks where, and saves there a copy of the row's clip that phones
+// and browsers play (the one beside the clip, or one made for it). True when it is being saved.
+inline constexpr BridgeMethod kSaveCopyMethod{"SaveCopy", 100101};
 
 // The identifier of a name, compared exactly; -1 when there is none.
 int dispidOf(const QString& name);

@@ -3,19 +3,28 @@
 #include "MonitorShell.h"
 #include "OutlineTracer.h"
 #include "SkinWindow.h"
+#include "monitor/capture/PlayableCopy.h"
 #include "monitor/history/HistoryStore.h"
 #include "monitor/messages/ScriptText.h"
 #include "monitor/messages/WindowMessages.h"
+#include "platform/ProgramDirectory.h"
 #include "platform/SkinPaths.h"
 
+#include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QIcon>
 #include <QPolygon>
+#include <QProcess>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <optional>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace gardivo {
 
@@ -131,6 +140,8 @@ QVariantMap ExternalObject::call(const QString& name, const QVariantList& args) 
         return DeleteRecord(args);
     case kHistoryRowsMethod.dispid:
         return HistoryRows(args);
+    case kSaveCopyMethod.dispid:
+        return SaveCopy(args);
     default:
         return failure(BridgeFailure::UnknownName);
     }
@@ -462,6 +473,78 @@ QVariantMap ExternalObject::OpenFile(const QVariantList& args) {
     if (const auto file = openableFile(path, allowed))
         shell().opener().open(*file);
     return result();
+}
+
+QVariantMap ExternalObject::SaveCopy(const QVariantList& args) {
+    if (args.size() != 2)
+        return failure(BridgeFailure::BadParamCount);
+    if (!isString(args[0]) || !isString(args[1]))
+        return failure(BridgeFailure::TypeMismatch);
+    HistoryStore history(shell().settings().dataDirectory());
+    HistoryRecord record;
+    if (history.FindRecord(text(args[0]), text(args[1]), record) <= 0)
+        return result(false);
+    // Only a plain file of the evidence is read, whatever a row names.
+    const auto clip = openableFile(record.VideoPath, {shell().workingDirectory()});
+    if (!clip)
+        return result(false);
+    const std::string existing = existingPlayableCopy(*clip);
+    const auto format = playableFormat();
+    if (existing.empty() && !format) {
+        shell().reporter().show({"No copy can be made: neither an H.264 nor a VP8 encoder is installed.",
+                                 Reporter::kCaption, MessageIcon::Warning, MessageButtons::Ok, false});
+        return result(false);
+    }
+    const std::string made = existing.empty() ? playableCopyPath(*clip, *format) : existing;
+    const std::string extension = made.substr(made.find_last_of('.'));
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QDir::homePath();
+    // The run's name keeps copies of the same condition number from different runs apart.
+    const std::string suggested =
+        joinPath(folder.toStdString(), text(args[0]) + "_" + std::filesystem::path(made).filename().string());
+    std::string target = shell().opener().chooseSaveFile(suggested, "Video (*" + extension + ")");
+    if (target.empty())
+        return result(false);
+    if (target.size() < extension.size() ||
+        target.compare(target.size() - extension.size(), extension.size(), extension) != 0)
+        target += extension;
+    // The page may be gone when a copy being made is done; the shell is there until the end.
+    MonitorShell* owner = &shell();
+    const auto say = [owner](const std::string& what, MessageIcon icon) {
+        owner->reporter().show({what, Reporter::kCaption, icon, MessageButtons::Ok, false});
+    };
+    if (!existing.empty()) {
+        std::error_code ec;
+        std::filesystem::copy_file(existing, target, std::filesystem::copy_options::overwrite_existing, ec);
+        if (ec)
+            say("The copy could not be saved as " + target + ": " + ec.message(), MessageIcon::Warning);
+        else
+            say("The copy is saved as " + target + ".", MessageIcon::Information);
+        return result(!ec);
+    }
+    // No copy beside the clip yet: one is made for the user, at the lowest priority, beside the
+    // window rather than in its way.
+    auto* process = new QProcess(&shell());
+    process->setChildProcessModifier([] { ::setpriority(PRIO_PROCESS, 0, 19); });
+    QObject::connect(process, &QProcess::finished, &shell(),
+                     [process, target, say](int code, QProcess::ExitStatus status) {
+                         const std::string why = process->readAllStandardError().trimmed().toStdString();
+                         if (status == QProcess::NormalExit && code == 0)
+                             say("The copy is saved as " + target + ".", MessageIcon::Information);
+                         else
+                             say("The copy could not be saved as " + target + ": " +
+                                     (why.empty() ? std::string("the copy failed") : why),
+                                 MessageIcon::Warning);
+                         process->deleteLater();
+                     });
+    // The copier of the program directory (where the shell's companions are), else of this program's.
+    std::string copier = joinPath(shell().programDirectory(), "gardivo-playable");
+    if (::access(copier.c_str(), X_OK) != 0)
+        copier = joinPath(executableDirectory(), "gardivo-playable");
+    process->start(QString::fromStdString(copier),
+                   {"--to", QString::fromStdString(target), QString::fromStdString(*clip)});
+    return result(true);
 }
 
 QVariantMap ExternalObject::InitGroups(const QVariantList& args) {

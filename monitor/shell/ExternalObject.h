@@ -55,6 +55,7 @@ private:
     QVariantMap OpenFile(const QVariantList& args);
     QVariantMap InitGroups(const QVariantList& args);
     QVariantMap DeleteRecord(const QVariantList& args);
+    QVariantMap SaveCopy(const QVariantList& args);
     QVariantMap HistoryRows(const QVariantList& args);
 
     MonitorShell& shell() { return m_shell; }

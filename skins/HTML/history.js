@@ -1,6 +1,6 @@
 // The history window ("History"): the monitoring runs (groups) newest first, the conditions of
 // the chosen run, the evidence picture of the chosen condition, and what can be done with it:
-// play its clip, open its folder, delete it or the whole run. The rows come from the program
+// play its clip, save a copy of it that any player plays, open its folder, delete it or the whole run. The rows come from the program
 // (HistoryRows); everything that changes the history goes through the program too, which then
 // tells the page what changed (SelectRecord, DeleteItemFromGroups).
 
@@ -102,6 +102,7 @@ var History = (function () {
         }
         Gardivo.show('remark', r ? (r.Remark || Gardivo.text('history.ongoing', 'No release note yet.')) : '');
         document.getElementById('play').disabled = !(r && r.VideoPath);
+        document.getElementById('save-copy').disabled = !(r && r.VideoPath);
         document.getElementById('folder').disabled = !g;
         document.getElementById('delete').disabled = !r;
         document.getElementById('delete-group').disabled = !g;
@@ -148,6 +149,12 @@ var History = (function () {
             var r = row();
             if (r)
                 external.OpenFile(1, r.GroupName, r.Description);
+        });
+        // A copy of the clip that phones and browsers play, where the user chooses.
+        document.getElementById('save-copy').addEventListener('click', function () {
+            var r = row();
+            if (r && r.VideoPath)
+                external.SaveCopy(r.GroupName, r.Description);
         });
         document.getElementById('folder').addEventListener('click', function () {
             if (current)

@@ -2,6 +2,8 @@
 // the result codes, the script calls and the window changes the program promises.
 
 #include "ShellTestKit.h"
+#include "monitor/capture/PlayableCopy.h"
+#include "monitor/capture/tests/PlayedFrames.h"
 #include "monitor/history/HistoryStore.h"
 #include "monitor/messages/WindowMessages.h"
 #include "platform/tests/OrdinaryUser.h"
@@ -90,6 +92,7 @@ TEST_F(ShellTest, EveryMethodChecksItsArgumentsAndUnknownNamesFail) {
                              "InitGroups(1)",
                              "DeleteRecord('a')",
                              "HistoryRows('a','b')",
+                             "SaveCopy('a')",
                              "WindowShape(2, 0, 0, 10)",
                              "WindowShape(5000)",
                              "WindowShape(-1, 0, 0)"})
@@ -115,6 +118,7 @@ TEST_F(ShellTest, EveryMethodChecksItsArgumentsAndUnknownNamesFail) {
                              "RegisterID((function () { var a = {}; a.a = a; return a; })())",
                              "OpenFile(1, 2, 'x')",
                              "DeleteRecord('a', 1)",
+                             "SaveCopy('a', 2)",
                              "HistoryRows(3)",
                              "WindowShape(0)",
                              "WindowShape(1, 'x', 0)"})
@@ -530,6 +534,60 @@ TEST_F(ShellTest, HistoryCallsReadAndDeleteRowsWithoutSqlFromThePage) {
                                             "DeleteItemFromGroups(2026.12.02_09.00.00)"}));
     EXPECT_EQ(history.allRecords().size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(working + "/2026.12.02_09.00.00/error001.bmp"));
+}
+
+TEST_F(ShellTest, SaveCopyOffersTheCopyOfARowsClipAndMakesOneWhenThereIsNone) {
+    namespace fs = std::filesystem;
+    fs::create_symlink(GARDIVO_PROGRAM_DIR "/gardivo-playable", program.file("gardivo-playable"));
+    const std::string working = home.file("Gardivo");
+    const std::string group = "2026.12.07_10.00.00";
+    const std::string run = working + "/" + group;
+    fs::create_directories(run);
+    // A real clip of 20 pictures.
+    const std::string clip = run + "/error001.avi";
+    GstElement* writer =
+        gst_parse_launch(("videotestsrc num-buffers=20 ! video/x-raw,width=64,height=48,"
+                          "framerate=10/1 ! videoconvert ! video/x-raw,format=UYVY ! trv2enc ! "
+                          "trv2avisink location=" +
+                          clip)
+                             .c_str(),
+                         nullptr);
+    ASSERT_NE(writer, nullptr);
+    gst_element_set_state(writer, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(writer);
+    gst_message_unref(gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND, GST_MESSAGE_EOS));
+    gst_object_unref(bus);
+    gst_element_set_state(writer, GST_STATE_NULL);
+    gst_object_unref(writer);
+    HistoryStore history(program.dir());
+    history.AddRecord(group, {group, "t", "", "Condition001", run + "/error001.bmp", clip});
+    // A row whose clip lies outside the evidence is never read.
+    history.AddRecord(group, {group, "t", "", "Condition002", run + "/error002.bmp", "/etc/passwd"});
+    const auto format = playableFormat();
+    ASSERT_TRUE(format);
+
+    // Cancelled: nothing is saved.
+    EXPECT_EQ(resultOf(main(), QString::fromStdString("SaveCopy('" + group + "', 'Condition001')")), false);
+    ASSERT_EQ(opener.suggestions.size(), 1u);
+    EXPECT_EQ(fs::path(opener.suggestions[0]).filename().string(), group + "_error001." + format->extension);
+    EXPECT_EQ(resultOf(main(), QString::fromStdString("SaveCopy('" + group + "', 'Condition002')")), false);
+    EXPECT_EQ(opener.suggestions.size(), 1u);
+
+    // No copy beside the clip yet: one is made where the user chose, the extension added.
+    TempDir chosen;
+    opener.saveAs = chosen.file("for-the-police");
+    EXPECT_EQ(resultOf(main(), QString::fromStdString("SaveCopy('" + group + "', 'Condition001')")), true);
+    const std::string made = chosen.file("for-the-police." + format->extension);
+    ASSERT_TRUE(waitUntil([&] { return !reporter.texts().empty(); }, 20000));
+    EXPECT_EQ(reporter.texts().back(), "The copy is saved as " + made + ".");
+    EXPECT_EQ(playedLength(made, false).frames, 20);
+
+    // The copy beside the clip is the one saved, at once.
+    writeText(run + "/error001." + format->extension, "the copy made after the clip");
+    opener.saveAs = chosen.file("second." + format->extension);
+    EXPECT_EQ(resultOf(main(), QString::fromStdString("SaveCopy('" + group + "', 'Condition001')")), true);
+    EXPECT_EQ(readText(opener.saveAs), "the copy made after the clip");
+    EXPECT_EQ(reporter.texts().back(), "The copy is saved as " + opener.saveAs + ".");
 }
 
 TEST_F(ShellTest, AScreenPageReportsToTheMainPageAndClosingItClosesEverything) {
