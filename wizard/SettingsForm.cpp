@@ -44,9 +44,9 @@ SettingsForm::SettingsForm(WizardEnvironment environment, QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     m_tabs = new QTabWidget(this);
-    const char* names[4] = {"Main", "Working Mode", "Handling Procedures", "Device"};
-    QWidget* pages[4];
-    for (int i = 0; i < 4; ++i) {
+    const char* names[5] = {"Main", "Working Mode", "Handling Procedures", "Device", "Storage and clips"};
+    QWidget* pages[5];
+    for (int i = 0; i < 5; ++i) {
         pages[i] = new QWidget(m_tabs);
         m_tabs->addTab(pages[i], names[i]);
     }
@@ -54,6 +54,7 @@ SettingsForm::SettingsForm(WizardEnvironment environment, QWidget* parent)
     buildWorkingModeTab(pages[1]);
     buildHandlingTab(pages[2]);
     buildDeviceTab(pages[3]);
+    buildStorageTab(pages[4]);
     layout->addWidget(m_tabs, 1);
 
     auto* buttons = new QHBoxLayout;
@@ -142,6 +143,7 @@ void SettingsForm::loadControls() {
         s.CaptureDevice >= 0 && s.CaptureDevice < m_captureDevice->count() ? s.CaptureDevice : -1);
     m_videoStandard->setCurrentIndex(s.VideoStandard >= 0 && s.VideoStandard < 13 ? s.VideoStandard : 0);
     loadColours();
+    loadStorageControls();
     m_loading = false;
     applyEnableRules();
 }
@@ -190,6 +192,7 @@ void SettingsForm::applyEnableRules() {
     m_phoneGroup->setEnabled(m_phoneCall->isChecked());
     for (QWidget* w : m_programControls)
         w->setEnabled(m_runProgram->isChecked());
+    applyStorageEnableRules();
 }
 
 // --- the buttons ---
@@ -302,6 +305,13 @@ bool SettingsForm::pressOk() {
                                   "Tavrin Gardivo", MessageIcon::Error, MessageButtons::Ok, false});
         return false;
     }
+    // The evidence settings beside the record, in their own key: like the record's other registry
+    // values, a failure is said and the rest is kept.
+    const EvidenceOptions evidence = storageControls();
+    m_store->setEvidenceOptions(evidence);
+    if (!evidence.write(*m_env.registry, m_store->registryRoot()))
+        m_env.reporter->show(
+            {"Writing registry error!", "Tavrin Gardivo", MessageIcon::Error, MessageButtons::Ok, false});
     // 4. The autostart entry.
     Autostart autostart(m_env.autostartDirectory);
     const Autostart::Result autostartDone = m_store->settings().AutoRun == 1

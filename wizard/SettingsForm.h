@@ -1,7 +1,8 @@
 #pragma once
 
 // cfgwiz's form, "Tavrin Gardivo Setup": the settings record on four tabs ("Main", "Working
-// Mode", "Handling Procedures", "Device") with OK, Cancel, Default and Help. It validates, saves
+// Mode", "Handling Procedures", "Device"), and the evidence settings of the registry on a fifth
+// ("Storage and clips"), with OK, Cancel, Default and Help. It validates, saves
 // the record and its registry values, keeps the autostart entry, and keeps a running gardivo in
 // step through its endpoint: device and standard changes are sent (the form waits), colour
 // changes and "settings changed" are posted.
@@ -21,6 +22,7 @@
 class QAbstractButton;
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -135,6 +137,16 @@ public:
     QLabel* colourMaximum(int which) const { return m_colourMaximum[which]; }
     QPushButton* resetColours() const { return m_resetColours; }
     DirectoryChooser* directoryChooser();
+    QSpinBox* preRecord() const { return m_preRecord; }
+    QCheckBox* playableCopies() const { return m_playableCopies; }
+    QCheckBox* retainSize() const { return m_retainSize; }
+    QDoubleSpinBox* retainGigabytes() const { return m_retainGigabytes; }
+    QCheckBox* retainAge() const { return m_retainAge; }
+    QSpinBox* retainDays() const { return m_retainDays; }
+    QCheckBox* lightingRule() const { return m_lightingRule; }
+    QSpinBox* lightingPercent() const { return m_lightingPercent; }
+    QCheckBox* mailPlayableCopy() const { return m_mailPlayableCopy; }
+    QComboBox* mailPicture() const { return m_mailPicture; }
 
     // Where the body dialog's text is kept until OK.
     const std::string& emailBody() const { return m_emailBodyText; }
@@ -144,6 +156,10 @@ private:
     void buildWorkingModeTab(QWidget* tab);
     void buildHandlingTab(QWidget* tab);
     void buildDeviceTab(QWidget* tab);
+    void buildStorageTab(QWidget* tab);
+    void loadStorageControls();
+    EvidenceOptions storageControls() const;
+    void applyStorageEnableRules();
     void makeStore();
     void loadControls();
     void saveControls();
@@ -220,6 +236,17 @@ private:
     QLabel* m_colourMinimum[4];
     QLabel* m_colourMaximum[4];
     QPushButton* m_resetColours;
+    // Storage and clips
+    QSpinBox* m_preRecord;
+    QCheckBox* m_playableCopies;
+    QCheckBox* m_retainSize;
+    QDoubleSpinBox* m_retainGigabytes;
+    QCheckBox* m_retainAge;
+    QSpinBox* m_retainDays;
+    QCheckBox* m_lightingRule;
+    QSpinBox* m_lightingPercent;
+    QCheckBox* m_mailPlayableCopy;
+    QComboBox* m_mailPicture;
 };
 
 } // namespace gardivo

@@ -10,6 +10,7 @@
 #include "platform/qt/LocalEndpoint.h"
 #include "platform/tests/QtTestApplication.h"
 #include "platform/tests/TempDir.h"
+#include "settings/EvidenceOptions.h"
 #include "wizard/Autostart.h"
 #include "wizard/CountryTable.h"
 #include "wizard/DirectoryChooser.h"
@@ -22,6 +23,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -791,14 +793,84 @@ TEST_F(WizardTest, PicturesOfTheTabs) {
     registry.setValue(RegistryRoot::CurrentUser, SettingsStore::kKeyPath, "COUNTRY",
                       RegistryValue::string("United Kingdom"));
     SettingsForm form(environment);
-    const char* names[4] = {"setup-main", "setup-working-mode", "setup-handling", "setup-device"};
-    for (int tab = 0; tab < 4; ++tab) {
+    const char* names[5] = {"setup-main", "setup-working-mode", "setup-handling", "setup-device",
+                            "setup-storage"};
+    for (int tab = 0; tab < 5; ++tab) {
         form.tabs()->setCurrentIndex(tab);
         screenshot(form, names[tab]);
     }
 }
 
 namespace {
+
+TEST_F(WizardTest, TheStorageTabKeepsItsValuesInTheRegistryAndLeavesTheRecordAlone) {
+    writeRecord(validRecord());
+    const std::vector<uint8_t> recordBefore = readBytes(program.file("watchdog.cfg"));
+    {
+        SettingsForm form(environment);
+        form.show();
+        ASSERT_EQ(form.tabs()->count(), 5);
+        EXPECT_EQ(form.tabs()->tabText(4), "Storage and clips");
+        // A fresh machine: today's behaviour, with three seconds before the alarm.
+        EXPECT_EQ(form.preRecord()->value(), 3);
+        EXPECT_FALSE(form.retainSize()->isChecked());
+        EXPECT_FALSE(form.retainGigabytes()->isEnabled());
+        EXPECT_FALSE(form.retainAge()->isChecked());
+        EXPECT_TRUE(form.lightingRule()->isChecked());
+        EXPECT_TRUE(form.lightingPercent()->isEnabled());
+        EXPECT_EQ(form.mailPicture()->currentIndex(), 0);
+
+        form.preRecord()->setValue(12);
+        form.retainSize()->setChecked(true);
+        EXPECT_TRUE(form.retainGigabytes()->isEnabled());
+        form.retainGigabytes()->setValue(2.5);
+        form.retainAge()->setChecked(true);
+        form.retainDays()->setValue(45);
+        form.lightingPercent()->setValue(70);
+        form.lightingRule()->setChecked(false);
+        EXPECT_FALSE(form.lightingPercent()->isEnabled());
+        form.playableCopies()->setChecked(false);
+        EXPECT_FALSE(form.mailPlayableCopy()->isEnabled());
+        form.mailPicture()->setCurrentIndex(2);
+        // Out of range is out of reach.
+        form.preRecord()->setValue(99);
+        EXPECT_EQ(form.preRecord()->value(), 30);
+        form.preRecord()->setValue(12);
+        reporter.queueAnswer(MessageAnswer::No);
+        ASSERT_TRUE(form.pressOk());
+    }
+    EvidenceOptions expected;
+    expected.preRecordSeconds = 12;
+    expected.retentionMegabytes = 2500;
+    expected.retentionDays = 45;
+    expected.lightingRule = false;
+    expected.lightingPercent = 70;
+    expected.playableCopies = false;
+    expected.mailPlayableCopy = true;
+    expected.mailPictureFormat = EvidenceOptions::Jpeg;
+    const RegistryRoot root = registryRootFor(OsVersionCode());
+    EXPECT_EQ(EvidenceOptions::read(registry, root), expected);
+    const auto preRecord = registry.queryValue(root, EvidenceOptions::kKeyPath, "PreRecordSeconds");
+    ASSERT_TRUE(preRecord);
+    EXPECT_EQ(preRecord->dwordValue(), 12u);
+    // The record is the same size it always was.
+    EXPECT_EQ(readBytes(program.file("watchdog.cfg")).size(), recordBefore.size());
+
+    // The next start shows what was saved; limits turned off again go back to none.
+    SettingsForm again(environment);
+    EXPECT_EQ(again.preRecord()->value(), 12);
+    EXPECT_TRUE(again.retainSize()->isChecked());
+    EXPECT_DOUBLE_EQ(again.retainGigabytes()->value(), 2.5);
+    EXPECT_EQ(again.retainDays()->value(), 45);
+    EXPECT_FALSE(again.lightingRule()->isChecked());
+    EXPECT_EQ(again.mailPicture()->currentIndex(), 2);
+    again.retainSize()->setChecked(false);
+    again.retainAge()->setChecked(false);
+    reporter.queueAnswer(MessageAnswer::No);
+    ASSERT_TRUE(again.pressOk());
+    EXPECT_EQ(EvidenceOptions::read(registry, root).retentionMegabytes, 0);
+    EXPECT_EQ(EvidenceOptions::read(registry, root).retentionDays, 0);
+}
 
 TEST_F(WizardTest, ASaveThatFailsSaysWhyAndKeepsEverythingTyped) {
     writeRecord(validRecord());
