@@ -300,8 +300,22 @@ std::vector<std::string> NotificationRun::evidenceForMail(std::vector<std::strin
         } else if (path == m_videoAttachment && endsWith(path, ".avi") && options.playableCopies &&
                    options.mailPlayableCopy && FileExists(path)) {
             const auto deadline = std::chrono::steady_clock::now() + copyWait();
+            // A copy is on its way while the clip is still written or its copy is being made;
+            // once neither has moved for a while (no copier, no encoder), none will come.
+            const auto quiet = [&] {
+                namespace fs = std::filesystem;
+                fs::file_time_type newest = fs::file_time_type::min();
+                for (const std::string& f :
+                     {path, evidenceSibling(path, ".mp4.part"), evidenceSibling(path, ".webm.part")}) {
+                    std::error_code ec;
+                    const auto t = fs::last_write_time(f, ec);
+                    if (!ec)
+                        newest = std::max(newest, t);
+                }
+                return fs::file_time_type::clock::now() - newest > m_copyIdle;
+            };
             std::string copy = existingPlayableCopy(path);
-            while (copy.empty() && std::chrono::steady_clock::now() < deadline) {
+            while (copy.empty() && std::chrono::steady_clock::now() < deadline && !quiet()) {
                 std::this_thread::sleep_for(m_copyPoll);
                 copy = existingPlayableCopy(path);
             }

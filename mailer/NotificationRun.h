@@ -60,7 +60,8 @@ public:
         std::function<bool(const std::string& bitmap, const std::string& target, int format)>;
     // The alarm's evidence as the evidence settings want it mailed, in an automatic run: the
     // picture as PNG or JPEG beside the bitmap, and the clip's playable copy, waited for while
-    // the clip is recorded and copied (up to copyWait()). What cannot be had goes as it is.
+    // the clip is recorded and copied (up to copyWait(), and only while the clip or its copy is
+    // being written). What cannot be had goes as it is.
     std::vector<std::string> evidenceForMail(std::vector<std::string> attachments,
                                              const PictureWriter& writePicture);
     // The longest wait for a clip's copy: the clip's time limit and two minutes to copy it.
@@ -68,6 +69,7 @@ public:
     // Tests look for the copy more often and give it less time.
     void setCopyPoll(std::chrono::milliseconds poll) { m_copyPoll = poll; }
     void setCopyTime(std::chrono::milliseconds time) { m_copyTime = time; }
+    void setCopyIdle(std::chrono::milliseconds idle) { m_copyIdle = idle; }
 
     // The form's checks, in order; the first failure is shown and false returned.
     bool checkFields(const MailFields& fields);
@@ -140,6 +142,8 @@ private:
     std::chrono::milliseconds m_replyTimeout{60000};
     std::chrono::milliseconds m_copyPoll{250};
     std::chrono::milliseconds m_copyTime{120000}; // to make a copy, beyond the clip's own time
+    // Neither the clip nor a copy of it written for this long: no copy is coming.
+    std::chrono::milliseconds m_copyIdle{15000};
 };
 
 } // namespace gardivo

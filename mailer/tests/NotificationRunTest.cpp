@@ -127,9 +127,17 @@ TEST_F(NotificationTest, TheMailTakesThePictureAndTheClipAsTheEvidenceSettingsSa
 
     // A copy that never comes: the clip goes as it is once the wait is over, and the log says so.
     std::filesystem::remove(m_program.file("error001.mp4"));
+    run.setCopyIdle(60s);
     const auto began = std::chrono::steady_clock::now();
     EXPECT_EQ(run.evidenceForMail({avi}, writer), std::vector<std::string>{avi});
     EXPECT_GE(std::chrono::steady_clock::now() - began, 2s);
+    // A clip nobody has written to for a while gets no copy any more: no wait at all.
+    run.setCopyIdle(1s);
+    std::filesystem::last_write_time(avi,
+                                     std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1));
+    const auto idleBegan = std::chrono::steady_clock::now();
+    EXPECT_EQ(run.evidenceForMail({avi}, writer), std::vector<std::string>{avi});
+    EXPECT_LT(std::chrono::steady_clock::now() - idleBegan, 1s);
     run.closeLog();
     EXPECT_NE(readText(run.logPath())
                   .find("EMail Log: The playable copy of " + avi + " did not come; the clip goes as it is ("),
@@ -302,6 +310,10 @@ TEST_F(NotificationTest, AutomaticModeSendsTheEvidenceAndQuits) {
     TempDir evidence;
     writeText(evidence.file("error001.bmp"), "BMpicture");
     writeText(evidence.file("error001.avi"), "RIFFclip");
+    // The clip as it is, not its playable copy (which no gardivo makes here).
+    EvidenceOptions options;
+    options.mailPlayableCopy = false;
+    ASSERT_TRUE(options.write(m_registry, RegistryRoot::CurrentUser));
     ASSERT_TRUE(m_registry.update(RegistryRoot::CurrentUser, [&](RegistryHive& h) {
         h.setValue(SettingsStore::kKeyPath, "AttachedImageFileName",
                    RegistryValue::multiString(evidence.file("error001.bmp"), 260));

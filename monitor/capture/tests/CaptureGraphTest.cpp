@@ -191,6 +191,27 @@ TEST_F(CaptureFixture, TheDiskWatchDrawsAbove39MiBAndStopsOnceAtIt) {
     EXPECT_EQ(count(m_reporter.texts(), "ERROR_DISK_WILL_BE_FULL"), 1u);
 }
 
+TEST_F(CaptureFixture, OlderEvidenceMakesRoomBeforeTheDiskWatchRefusesOrEndsAClip) {
+    // The one who keeps the evidence within limits frees 200 MiB when asked, once.
+    int asked = 0;
+    m_makeRoom = [&] {
+        if (asked++ == 0)
+            m_freeBytes += 200ll << 20;
+    };
+    auto& s = session(kTwoSources);
+    ASSERT_TRUE(s.OpenCapture());
+    m_freeBytes = 10ll << 20;
+    EXPECT_TRUE(s.StartRecording(m_program.file("room.avi")));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(count(m_reporter.texts(), "ERROR_DISK_WILL_BE_FULL"), 0u);
+    // With nothing more to free, the watch ends the clip as before.
+    m_freeBytes = 10ll << 20;
+    s.OnTimer(Graph::kCaptureTimer);
+    EXPECT_FALSE(s.graph()->isCapturing());
+    EXPECT_GE(asked, 2);
+    EXPECT_EQ(count(m_reporter.texts(), "ERROR_DISK_WILL_BE_FULL"), 1u);
+}
+
 TEST_F(CaptureFixture, AClipThatCannotBeWrittenIsRefusedAndThePictureGoesOn) {
     useEngine();
     auto& s = session(kTwoSources);

@@ -69,6 +69,8 @@ protected:
         if (m_fakeNow)
             env.now_ms = [this] { return m_now_ms; };
         env.engine = [this] { return m_engine; };
+        if (m_makeRoom)
+            env.makeRoom = m_makeRoom;
         env.stallTime = m_stallTime;
         m_session =
             std::make_unique<CaptureSession>(env, m_program.file("sources.txt"), opener, std::move(mixer));
@@ -117,6 +119,7 @@ protected:
     std::unique_ptr<DetectionEngine> m_ownEngine;
     DetectionEngine* m_engine = nullptr;
     std::chrono::milliseconds m_stallTime{5000};
+    std::function<void()> m_makeRoom;
     int m_width = 160;
     int m_height = 120;
     std::unique_ptr<CaptureSession> m_session;

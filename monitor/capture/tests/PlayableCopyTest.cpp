@@ -62,6 +62,7 @@ class PlayableCopyTest : public ::testing::TestWithParam<PlayableFormat> {};
 
 TEST_P(PlayableCopyTest, TheCopyHoldsEveryPictureForTheClipsLengthAndItsSound) {
     const PlayableFormat format = GetParam();
+    loadOurPlugins();
     for (const char* element :
          {format.videoEncoder.c_str(), format.muxer.c_str(), format.audioEncoder.c_str()})
         if (GstElementFactory* f = gst_element_factory_find(element))

@@ -263,6 +263,10 @@ TEST_F(AlarmRules, TracingComparesAtLuma11AndFindsTheTargetAtLuma22) {
 
 TEST_F(AlarmRules, TheFirstComparisonOfATraceIsAgainstItsOwnReference) {
     settings().TracingMode = 2;
+    // A flat picture brightening all over is what a lamp does; here it stands for an intruder.
+    EvidenceOptions noLightingRule;
+    noLightingRule.lightingRule = false;
+    m_store->setEvidenceOptions(noLightingRule);
     armThresholds();
     // FrameA holds a picture from before the trace; it must not count as movement.
     m_source.frames = {m_base, m_base, withBlocks(m_base, W, 0, 0, 19, 14, 90), m_base, m_base, m_base};

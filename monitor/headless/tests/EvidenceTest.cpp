@@ -83,6 +83,24 @@ TEST_F(EvidenceRun, TheClipBeginsBeforeTheAlarmWithTheFigureComingIn) {
     EXPECT_GE(alarmFrame, 30u) << "less than a second before the alarm";
 }
 
+TEST_F(EvidenceRun, ALampSwitchedOnAndOffGivesNoAlarmAndTheFigureAfterItDoes) {
+    useSource("gardivotestsrc still-seconds=5.5 move-seconds=1.5 rest-seconds=30 lamp-on-seconds=2 "
+              "lamp-off-seconds=4");
+    EvidenceOptions options;
+    options.playableCopies = false;
+    useOptions(options);
+    const pid_t pid = start({"--start", "--size", "320x240"});
+    ASSERT_TRUE(waitForOutput("Condition001", 20s)) << output();
+    stop(pid);
+    const std::string out = output();
+    // Both switches of the lamp took a new reference; the only alarm came after the figure moved.
+    EXPECT_EQ(countInOutput("change of light"), 2u) << out;
+    const auto motion = out.find("source: motion begins");
+    ASSERT_NE(motion, std::string::npos) << out;
+    EXPECT_GT(out.find("Condition001"), motion) << out;
+    EXPECT_LT(out.rfind("change of light"), motion) << out;
+}
+
 TEST_F(EvidenceRun, EachClipGetsACopyAnyPlayerPlaysWithAllItsPicturesAndItsLength) {
     useSource("gardivotestsrc still-seconds=1 move-seconds=0.5 rest-seconds=30");
     EvidenceOptions options;
