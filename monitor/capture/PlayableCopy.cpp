@@ -1,5 +1,6 @@
 #include "PlayableCopy.h"
 
+#include "platform/ProgramDirectory.h"
 #include "settings/EvidenceOptions.h"
 
 #include <gst/gst.h>
@@ -100,6 +101,11 @@ void onPadAdded(GstElement*, GstPad* pad, gpointer data) {
 }
 
 } // namespace
+
+std::string playableCopier(const std::string& programDirectory) {
+    const std::string beside = joinPath(programDirectory, "gardivo-playable");
+    return ::access(beside.c_str(), X_OK) == 0 ? beside : joinPath(executableDirectory(), "gardivo-playable");
+}
 
 std::optional<PlayableFormat> playableFormat() {
     gst_init(nullptr, nullptr);

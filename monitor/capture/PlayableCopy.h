@@ -19,6 +19,10 @@ struct PlayableFormat {
     std::string muxer;
 };
 
+// gardivo-playable, the program that makes the copies: the one of the program directory, else
+// the one beside the running program.
+std::string playableCopier(const std::string& programDirectory);
+
 // The format the installed encoders allow; nothing when neither an H.264 nor a VP8 encoder with
 // its container is installed.
 std::optional<PlayableFormat> playableFormat();

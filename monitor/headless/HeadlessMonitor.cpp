@@ -33,8 +33,8 @@ HeadlessMonitor::HeadlessMonitor(Options options, std::FILE* out)
     };
     m_host->onClipEnded = [this](const std::string& path) {
         const CaptureGraph* graph = m_host->capture() ? m_host->capture()->graph() : nullptr;
-        printf("%8.3f s  clip ended: %s (%s)\n", elapsed(), path.c_str(),
-               graph ? graph->lastStatus().c_str() : "");
+        printf("%8.3f s  clip ended: %s (%s; %zu pictures from before its start)\n", elapsed(), path.c_str(),
+               graph ? graph->lastStatus().c_str() : "", graph ? graph->framesFromBefore() : size_t(0));
     };
     m_host->onCopyDone = [this](const std::string& clip, const std::string& copy) {
         if (copy.empty())

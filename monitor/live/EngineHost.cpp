@@ -1,5 +1,6 @@
 #include "EngineHost.h"
 
+#include "monitor/capture/PlayableCopy.h"
 #include "monitor/history/EvidenceRetention.h"
 #include "monitor/messages/ScriptText.h"
 #include "monitor/messages/WindowMessages.h"
@@ -161,7 +162,7 @@ void EngineHost::startUp() {
     m_capture = std::make_unique<CaptureSession>(env, m_setup.sourcesFile, m_setup.openDevice,
                                                  m_setup.makeMixer ? m_setup.makeMixer() : nullptr);
     m_capture->setPreferredSource(m_setup.preferredSource);
-    m_copies = std::make_unique<PlayableCopies>(joinPath(executableDirectory(), "gardivo-playable"),
+    m_copies = std::make_unique<PlayableCopies>(playableCopier(m_setup.settings->programDirectory()),
                                                 m_setup.settings->logFilePath());
     m_copies->onDone = [this](const std::string& clip, const std::string& copy) {
         if (onCopyDone)

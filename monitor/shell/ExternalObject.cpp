@@ -538,11 +538,7 @@ QVariantMap ExternalObject::SaveCopy(const QVariantList& args) {
                                  MessageIcon::Warning);
                          process->deleteLater();
                      });
-    // The copier of the program directory (where the shell's companions are), else of this program's.
-    std::string copier = joinPath(shell().programDirectory(), "gardivo-playable");
-    if (::access(copier.c_str(), X_OK) != 0)
-        copier = joinPath(executableDirectory(), "gardivo-playable");
-    process->start(QString::fromStdString(copier),
+    process->start(QString::fromStdString(playableCopier(shell().programDirectory())),
                    {"--to", QString::fromStdString(target), QString::fromStdString(*clip)});
     return result(true);
 }

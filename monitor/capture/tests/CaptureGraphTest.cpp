@@ -191,6 +191,50 @@ TEST_F(CaptureFixture, TheDiskWatchDrawsAbove39MiBAndStopsOnceAtIt) {
     EXPECT_EQ(count(m_reporter.texts(), "ERROR_DISK_WILL_BE_FULL"), 1u);
 }
 
+TEST_F(CaptureFixture, TheRingHoldsThePreRecordTimeOnlyWhileWatchingWithAviClips) {
+    auto& settings = m_store->settings();
+    settings.ActionFlags = 1;
+    settings.RecordFormat = 2;
+    EvidenceOptions options;
+    options.preRecordSeconds = 1;
+    m_store->setEvidenceOptions(options);
+    auto& s = session(kTwoSources);
+    ASSERT_TRUE(s.OpenCapture());
+    Graph& graph = *s.graph();
+    EXPECT_FALSE(graph.keepsRecentFrames());
+    // Without a screen only the detector's pictures pass; the ring needs them all.
+    EXPECT_FALSE(graph.frameGate().isOpen());
+    s.keepRecentFrames(true);
+    EXPECT_TRUE(graph.keepsRecentFrames());
+    EXPECT_TRUE(graph.frameGate().isOpen());
+    // After two seconds of a 30-a-second source it holds one second of them, no more.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    const PrerecordRing& ring = graph.prerecordRing();
+    EXPECT_GE(ring.frames(), 20u);
+    EXPECT_LE(ring.frames(), 32u);
+    EXPECT_LE(ring.heldSpan(), GST_SECOND);
+    EXPECT_GE(ring.heldSpan(), GST_SECOND * 2 / 3);
+    // A clip takes them first.
+    ASSERT_TRUE(s.StartRecording(m_program.file("ring.avi")));
+    EXPECT_GE(graph.framesFromBefore(), 20u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    s.StopRecording();
+    EXPECT_GE(playedFrames(m_program.file("ring.avi")), 30);
+    // Watching over: the pictures go.
+    s.keepRecentFrames(false);
+    EXPECT_FALSE(graph.keepsRecentFrames());
+    EXPECT_EQ(ring.frames(), 0u);
+    EXPECT_FALSE(graph.frameGate().isOpen());
+    // MPEG clips, or no clips at all, keep nothing.
+    settings.RecordFormat = 1;
+    s.keepRecentFrames(true);
+    EXPECT_FALSE(graph.keepsRecentFrames());
+    settings.RecordFormat = 2;
+    settings.ActionFlags = 4;
+    s.keepRecentFrames(true);
+    EXPECT_FALSE(graph.keepsRecentFrames());
+}
+
 TEST_F(CaptureFixture, OlderEvidenceMakesRoomBeforeTheDiskWatchRefusesOrEndsAClip) {
     // The one who keeps the evidence within limits frees 200 MiB when asked, once.
     int asked = 0;
