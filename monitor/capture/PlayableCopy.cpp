@@ -1,11 +1,13 @@
 #include "PlayableCopy.h"
 
+#include "codec_filter/AviReader.h"
 #include "platform/ProgramDirectory.h"
 #include "settings/EvidenceOptions.h"
 
 #include <gst/gst.h>
 
 #include <cstdio>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -45,6 +47,8 @@ struct Copy {
     GstElement* pipeline = nullptr;
     GstElement* muxer = nullptr;
     const PlayableFormat* format = nullptr;
+    int width = 0; // of the clip's pictures, from its headers
+    int height = 0;
     bool failed = false;
 };
 
@@ -52,17 +56,18 @@ struct Copy {
 bool linkChain(Copy& copy, GstPad* pad, const std::vector<std::string>& factories, const char* muxPad) {
     std::vector<GstElement*> chain;
     for (const auto& f : factories) {
-        GstElement* e = nullptr;
-        if (f.rfind("caps:", 0) == 0) {
-            e = make("capsfilter", chain);
-            GstCaps* caps = gst_caps_from_string(f.substr(5).c_str());
-            g_object_set(e, "caps", caps, nullptr);
-            gst_caps_unref(caps);
-        } else {
-            e = make(f, chain);
+        const bool caps = f.rfind("caps:", 0) == 0;
+        GstElement* e = make(caps ? "capsfilter" : f, chain);
+        if (e && caps) {
+            GstCaps* wanted = gst_caps_from_string(f.substr(5).c_str());
+            g_object_set(e, "caps", wanted, nullptr);
+            gst_caps_unref(wanted);
         }
-        if (!e)
+        if (!e) {
+            for (GstElement* made : chain)
+                gst_object_unref(gst_object_ref_sink(made));
             return false;
+        }
     }
     for (GstElement* e : chain)
         gst_bin_add(GST_BIN(copy.pipeline), e);
@@ -84,9 +89,13 @@ void onPadAdded(GstElement*, GstPad* pad, gpointer data) {
     const PlayableFormat& f = *copy.format;
     bool ok = true;
     if (name.rfind("video", 0) == 0) {
-        // The encoders take 4:2:0 pictures of even sizes; the clip's width is even already.
-        std::vector<std::string> chain = {
-            "queue", "trv2dec", "videoconvert", "videoscale", "caps:video/x-raw,format=I420", f.videoEncoder};
+        // The encoders take 4:2:0 pictures of even sizes: an odd height loses its last line.
+        std::string picture = "caps:video/x-raw,format=I420";
+        if (copy.width >= 2 && copy.height >= 2)
+            picture +=
+                ",width=" + std::to_string(copy.width & ~1) + ",height=" + std::to_string(copy.height & ~1);
+        std::vector<std::string> chain = {"queue",      "trv2dec", "videoconvert",
+                                          "videoscale", picture,   f.videoEncoder};
         if (f.videoEncoder == "x264enc" || f.videoEncoder == "openh264enc")
             chain.push_back("h264parse");
         ok = linkChain(copy, pad, chain, "video_%u");
@@ -149,6 +158,11 @@ bool makePlayableCopy(const std::string& clip, const std::string& target, const 
     };
     if (!source || !demuxer || !copy.muxer || !sink)
         return fail("the elements for a copy are not installed");
+    // The demuxer does not know TRV2, so the pictures' size comes from the clip's own headers.
+    if (const auto info = readTrv2StreamInfo(clip)) {
+        copy.width = info->width;
+        copy.height = info->height;
+    }
     g_object_set(source, "location", clip.c_str(), nullptr);
     g_object_set(sink, "location", part.c_str(), nullptr);
     if (format.muxer == "mp4mux")

@@ -14,13 +14,15 @@ namespace {
 
 // A TRV2 clip of 45 pictures at 15 a second (three seconds), with a second of sound first
 // missing when `sound` is set: the sound starts with the pictures.
-std::string makeClip(const TempDir& dir, bool sound) {
+std::string makeClip(const TempDir& dir, bool sound, int width = 160, int height = 120) {
     loadOurPlugins();
     const std::string clip = dir.file("error001.avi");
-    std::string description = "videotestsrc num-buffers=45 pattern=ball ! video/x-raw,width=160,height=120,"
-                              "framerate=15/1 ! videoconvert ! video/x-raw,format=UYVY ! trv2enc ! "
-                              "trv2avisink name=sink location=" +
-                              clip;
+    std::string description =
+        "videotestsrc num-buffers=45 pattern=ball ! video/x-raw,width=" + std::to_string(width) +
+        ",height=" + std::to_string(height) +
+        ",framerate=15/1 ! videoconvert ! video/x-raw,format=UYVY ! trv2enc ! "
+        "trv2avisink name=sink location=" +
+        clip;
     if (sound)
         description +=
             " audiotestsrc num-buffers=30 samplesperbuffer=1102 ! audio/x-raw,format=S16LE,rate=11025,"
@@ -92,6 +94,35 @@ INSTANTIATE_TEST_SUITE_P(Formats, PlayableCopyTest,
                          ::testing::Values(PlayableFormat{"mp4", "x264enc", "avenc_aac", "mp4mux"},
                                            PlayableFormat{"webm", "vp8enc", "opusenc", "webmmux"}),
                          [](const auto& info) { return info.param.extension; });
+
+TEST(PlayableCopy, APictureOfAnOddHeightIsCopiedALineShorter) {
+    TempDir dir;
+    const std::string clip = makeClip(dir, false, 96, 71);
+    const auto format = playableFormat();
+    ASSERT_TRUE(format) << "no encoder for playable copies is installed";
+    std::string error;
+    const std::string copy = playableCopyPath(clip, *format);
+    ASSERT_TRUE(makePlayableCopy(clip, copy, *format, &error)) << error;
+    EXPECT_EQ(playedLength(copy, false).frames, 45);
+    // The copy's own size, as a player gets it.
+    GstElement* player = gst_parse_launch(
+        ("filesrc location=" + copy + " ! decodebin ! appsink name=out sync=false").c_str(), nullptr);
+    ASSERT_NE(player, nullptr);
+    GstElement* out = gst_bin_get_by_name(GST_BIN(player), "out");
+    gst_element_set_state(player, GST_STATE_PLAYING);
+    GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(out), 5 * GST_SECOND);
+    ASSERT_NE(sample, nullptr);
+    int width = 0, height = 0;
+    const GstStructure* st = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
+    gst_structure_get_int(st, "width", &width);
+    gst_structure_get_int(st, "height", &height);
+    EXPECT_EQ(width, 96);
+    EXPECT_EQ(height, 70);
+    gst_sample_unref(sample);
+    gst_element_set_state(player, GST_STATE_NULL);
+    gst_object_unref(out);
+    gst_object_unref(player);
+}
 
 TEST(PlayableCopy, AClipThatCannotBeReadLeavesNothingBehind) {
     TempDir dir;
