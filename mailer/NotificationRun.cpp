@@ -340,26 +340,11 @@ void NotificationRun::writeEvidenceLog(const std::string& text) {
 }
 
 void NotificationRun::writeAttachmentLog(const std::string& path, const char* reason) {
-    if (!m_log)
-        return;
-    const std::time_t now = std::time(nullptr);
-    std::tm t{};
-    ::localtime_r(&now, &t);
-    std::fprintf(m_log, "EMail Log: Attached file cannot be read: %s: %s (%04d/%02d/%02d %02d:%02d:%02d)\n",
-                 path.c_str(), reason, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
-                 t.tm_sec);
-    std::fflush(m_log);
+    writeEvidenceLog("Attached file cannot be read: " + path + ": " + reason);
 }
 
 void NotificationRun::writeReasonLog(const std::string& reason) {
-    if (!m_log)
-        return;
-    const std::time_t now = std::time(nullptr);
-    std::tm t{};
-    ::localtime_r(&now, &t);
-    std::fprintf(m_log, "EMail Log: %s. (%04d/%02d/%02d %02d:%02d:%02d)\n", reason.c_str(), t.tm_year + 1900,
-                 t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-    std::fflush(m_log);
+    writeEvidenceLog(reason + ".");
 }
 
 void NotificationRun::closeLog() {

@@ -121,6 +121,7 @@ private:
     void writeLog(int code);
     // An attachment that cannot be opened goes into the log before the mail is sent.
     void writeAttachmentLog(const std::string& path, const char* reason);
+    // One line "EMail Log: TEXT (date)".
     void writeEvidenceLog(const std::string& text);
 
     SettingsStore& m_store;

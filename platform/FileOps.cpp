@@ -3,7 +3,9 @@
 #include "FileProbes.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -88,6 +90,22 @@ bool ReplaceFile(const std::string& path, std::string_view contents, std::string
     if (::rename(temp.c_str(), path.c_str()) != 0)
         return fail("cannot replace " + path);
     return true;
+}
+
+bool AppendLogLine(const std::string& path, const std::string& text) {
+    const auto slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0)
+        MakeDirectories(path.substr(0, slash));
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    ::localtime_r(&now, &t);
+    std::FILE* f = std::fopen(path.c_str(), "a");
+    if (!f)
+        return false;
+    const bool written =
+        std::fprintf(f, "%s (%04d/%02d/%02d %02d:%02d:%02d)\n", text.c_str(), t.tm_year + 1900, t.tm_mon + 1,
+                     t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec) > 0;
+    return std::fclose(f) == 0 && written;
 }
 
 } // namespace gardivo

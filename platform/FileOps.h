@@ -52,4 +52,8 @@ bool MakeDirectories(const std::string& path);
 bool ReplaceFile(const std::string& path, std::string_view contents, std::string* error = nullptr,
                  mode_t mode = 0644);
 
+// Appends "TEXT (YYYY/MM/DD hh:mm:ss)" and a newline to a log, making its folder first; false when
+// the log cannot be written.
+bool AppendLogLine(const std::string& path, const std::string& text);
+
 } // namespace gardivo

@@ -1,5 +1,7 @@
 #include "EvidenceRetention.h"
 
+#include "platform/FileOps.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -89,19 +91,7 @@ std::vector<EvidenceRetention::Run> EvidenceRetention::runs() const {
 }
 
 void EvidenceRetention::log(const std::string& line) {
-    const std::time_t now = m_now();
-    std::tm t{};
-    ::localtime_r(&now, &t);
-    const auto slash = m_logPath.find_last_of('/');
-    if (slash != std::string::npos && slash > 0) {
-        std::error_code ec;
-        std::filesystem::create_directories(m_logPath.substr(0, slash), ec);
-    }
-    if (FILE* f = std::fopen(m_logPath.c_str(), "a")) {
-        std::fprintf(f, "Gardivo Log: %s (%04d/%02d/%02d %02d:%02d:%02d)\n", line.c_str(), t.tm_year + 1900,
-                     t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-        std::fclose(f);
-    }
+    AppendLogLine(m_logPath, "Gardivo Log: " + line);
 }
 
 bool EvidenceRetention::removeRun(const Run& run, const char* reason) {

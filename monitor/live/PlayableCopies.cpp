@@ -1,5 +1,7 @@
 #include "PlayableCopies.h"
 
+#include "platform/FileOps.h"
+
 #include <QStringList>
 
 #include <cstdio>
@@ -96,16 +98,7 @@ void PlayableCopies::handOver(std::chrono::milliseconds wait) {
 }
 
 void PlayableCopies::log(const std::string& line) {
-    const std::time_t now = std::time(nullptr);
-    std::tm t{};
-    ::localtime_r(&now, &t);
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(m_logPath).parent_path(), ec);
-    if (std::FILE* f = std::fopen(m_logPath.c_str(), "a")) {
-        std::fprintf(f, "Gardivo Log: %s (%04d/%02d/%02d %02d:%02d:%02d)\n", line.c_str(), t.tm_year + 1900,
-                     t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-        std::fclose(f);
-    }
+    AppendLogLine(m_logPath, "Gardivo Log: " + line);
 }
 
 } // namespace gardivo
