@@ -27,8 +27,10 @@ packages=(
     dpkg-dev
     # the cameras the tests start: an RTSP server with an H.264 encoder
     libgstrtspserver-1.0-dev gstreamer1.0-plugins-ugly
-    # benchmarks and their baselines
+    # benchmarks and their baselines; the alarm picture as a JPEG for MQTT
     libbenchmark-dev libturbojpeg0-dev libyuv-dev
+    # what leaves the machine: MQTT (the tests start a broker) and off-site copies through rclone
+    libmosquitto-dev mosquitto mosquitto-clients rclone openssl
 )
 
 missing=()

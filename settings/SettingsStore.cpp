@@ -77,6 +77,7 @@ void SettingsStore::applyDefaults() {
 
 bool SettingsStore::load() {
     m_evidenceOptions = EvidenceOptions::read(m_registry, m_registryRoot);
+    m_connectionOptions = ConnectionOptions::read(m_registry, m_registryRoot);
     const int fd = ::open(m_settingsFilePath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConnectionOptions.h"
 #include "EvidenceOptions.h"
 #include "WatchdogSettings.h"
 #include "platform/ProgramDirectory.h"
@@ -88,6 +89,9 @@ public:
     // The evidence settings of the registry, read with the record (load()).
     const EvidenceOptions& evidenceOptions() const { return m_evidenceOptions; }
     void setEvidenceOptions(const EvidenceOptions& options) { m_evidenceOptions = options; }
+    // The connections of the registry (MQTT, off-site copies), read with the record as well.
+    const ConnectionOptions& connectionOptions() const { return m_connectionOptions; }
+    void setConnectionOptions(const ConnectionOptions& options) { m_connectionOptions = options; }
 
     const std::string& programDirectory() const { return m_programDirectory; }
     const std::string& homeDirectory() const { return m_homeDirectory; }
@@ -150,6 +154,7 @@ private:
     RegistryRoot m_registryRoot;
     WatchdogSettings m_settings;
     EvidenceOptions m_evidenceOptions;
+    ConnectionOptions m_connectionOptions;
     bool m_defaulted = false;
     mutable std::mutex m_recordMutex; // held while the record or the evidence path changes
     std::atomic<int> m_mode{StandBy};

@@ -44,9 +44,10 @@ SettingsForm::SettingsForm(WizardEnvironment environment, QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     m_tabs = new QTabWidget(this);
-    const char* names[5] = {"Main", "Working Mode", "Handling Procedures", "Device", "Storage and clips"};
-    QWidget* pages[5];
-    for (int i = 0; i < 5; ++i) {
+    const char* names[6] = {"Main",   "Working Mode",      "Handling Procedures",
+                            "Device", "Storage and clips", "Connections"};
+    QWidget* pages[6];
+    for (int i = 0; i < 6; ++i) {
         pages[i] = new QWidget(m_tabs);
         m_tabs->addTab(pages[i], names[i]);
     }
@@ -55,6 +56,7 @@ SettingsForm::SettingsForm(WizardEnvironment environment, QWidget* parent)
     buildHandlingTab(pages[2]);
     buildDeviceTab(pages[3]);
     buildStorageTab(pages[4]);
+    buildConnectionsTab(pages[5]);
     layout->addWidget(m_tabs, 1);
 
     auto* buttons = new QHBoxLayout;
@@ -144,6 +146,7 @@ void SettingsForm::loadControls() {
     m_videoStandard->setCurrentIndex(s.VideoStandard >= 0 && s.VideoStandard < 13 ? s.VideoStandard : 0);
     loadColours();
     loadStorageControls();
+    loadConnectionControls();
     m_loading = false;
     applyEnableRules();
 }
@@ -193,6 +196,7 @@ void SettingsForm::applyEnableRules() {
     for (QWidget* w : m_programControls)
         w->setEnabled(m_runProgram->isChecked());
     applyStorageEnableRules();
+    applyConnectionEnableRules();
 }
 
 // --- the buttons ---
@@ -293,6 +297,8 @@ bool SettingsForm::pressOk() {
         fail(message.c_str(), m_programFile);
         return false;
     }
+    if (!checkConnections())
+        return false;
     // 2, 3. The controls into the record, the record and the registry values saved. When they
     // cannot be, the form stays open with everything the user typed.
     saveControls();
@@ -308,8 +314,11 @@ bool SettingsForm::pressOk() {
     // The evidence settings beside the record, in their own key: like the record's other registry
     // values, a failure is said and the rest is kept.
     const EvidenceOptions evidence = storageControls();
+    const ConnectionOptions connections = connectionControls();
     m_store->setEvidenceOptions(evidence);
-    if (!evidence.write(*m_env.registry, m_store->registryRoot()))
+    m_store->setConnectionOptions(connections);
+    if (!evidence.write(*m_env.registry, m_store->registryRoot()) ||
+        !connections.write(*m_env.registry, m_store->registryRoot()))
         m_env.reporter->show(
             {"Writing registry error!", "Tavrin Gardivo", MessageIcon::Error, MessageButtons::Ok, false});
     // 4. The autostart entry.

@@ -2,7 +2,8 @@
 
 // cfgwiz's form, "Tavrin Gardivo Setup": the settings record on four tabs ("Main", "Working
 // Mode", "Handling Procedures", "Device"), and the evidence settings of the registry on a fifth
-// ("Storage and clips"), with OK, Cancel, Default and Help. It validates, saves
+// ("Storage and clips") and the connections on a sixth ("Connections"), with OK, Cancel, Default
+// and Help. It validates, saves
 // the record and its registry values, keeps the autostart entry, and keeps a running gardivo in
 // step through its endpoint: device and standard changes are sent (the form waits), colour
 // changes and "settings changed" are posted.
@@ -23,6 +24,7 @@ class QAbstractButton;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QGroupBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -147,6 +149,17 @@ public:
     QSpinBox* lightingPercent() const { return m_lightingPercent; }
     QCheckBox* mailPlayableCopy() const { return m_mailPlayableCopy; }
     QComboBox* mailPicture() const { return m_mailPicture; }
+    QCheckBox* mqtt() const { return m_mqtt; }
+    QLineEdit* mqttHost() const { return m_mqttHost; }
+    QSpinBox* mqttPort() const { return m_mqttPort; }
+    QCheckBox* mqttTls() const { return m_mqttTls; }
+    QLineEdit* mqttUser() const { return m_mqttUser; }
+    QLineEdit* mqttPassword() const { return m_mqttPassword; }
+    QCheckBox* mqttPlainPassword() const { return m_mqttPlainPassword; }
+    QLineEdit* mqttName() const { return m_mqttName; }
+    QCheckBox* mqttCommands() const { return m_mqttCommands; }
+    QCheckBox* offsite() const { return m_offsite; }
+    QLineEdit* offsiteRemote() const { return m_offsiteRemote; }
 
     // Where the body dialog's text is kept until OK.
     const std::string& emailBody() const { return m_emailBodyText; }
@@ -160,6 +173,11 @@ private:
     void loadStorageControls();
     EvidenceOptions storageControls() const;
     void applyStorageEnableRules();
+    void buildConnectionsTab(QWidget* tab);
+    void loadConnectionControls();
+    ConnectionOptions connectionControls() const;
+    void applyConnectionEnableRules();
+    bool checkConnections();
     void makeStore();
     void loadControls();
     void saveControls();
@@ -247,6 +265,23 @@ private:
     QSpinBox* m_lightingPercent;
     QCheckBox* m_mailPlayableCopy;
     QComboBox* m_mailPicture;
+    // Connections
+    QCheckBox* m_mqtt;
+    QGroupBox* m_mqttGroup;
+    QLineEdit* m_mqttHost;
+    QSpinBox* m_mqttPort;
+    QCheckBox* m_mqttTls;
+    QLineEdit* m_mqttCaFile;
+    QLineEdit* m_mqttUser;
+    QLineEdit* m_mqttPassword;
+    QCheckBox* m_mqttPlainPassword;
+    QLineEdit* m_mqttName;
+    QCheckBox* m_mqttDiscovery;
+    QCheckBox* m_mqttCommands;
+    QCheckBox* m_offsite;
+    QGroupBox* m_offsiteGroup;
+    QLineEdit* m_offsiteRemote;
+    QLineEdit* m_offsiteConfig;
 };
 
 } // namespace gardivo

@@ -29,9 +29,32 @@ void DetectionEngine::showError(const char* text) {
     m_settings.reporter().show({text, Reporter::kCaption, MessageIcon::Error, MessageButtons::Ok, true});
 }
 
+void DetectionEngine::tell(EngineEvent::Kind kind, const EventEntry& entry, std::string imagePath) {
+    if (!onEvent)
+        return;
+    EngineEvent e;
+    e.kind = kind;
+    const std::tm t = m_clock.localTime();
+    char time[64];
+    std::snprintf(time, sizeof time, "%d/%02d/%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                  t.tm_hour, t.tm_min, t.tm_sec);
+    e.time = time;
+    e.group = entry.GroupName;
+    e.description = entry.Description;
+    e.remark = entry.Remark;
+    e.imagePath = imagePath.empty() ? entry.ImagePath : imagePath;
+    e.videoPath = entry.VideoPath;
+    e.mode = detectionModeName(m_settings.mode());
+    onEvent(e);
+}
+
 void DetectionEngine::postModeChanged() {
     if (m_services.recorder)
         m_services.recorder->keepRecentFrames(m_settings.mode() != StandBy);
+    if (m_settings.mode() != m_toldMode) {
+        m_toldMode = m_settings.mode();
+        tell(EngineEvent::Kind::Mode, EventEntry{});
+    }
     if (m_services.sink)
         m_services.sink->postMessage(kControlPanel, WM_APP_MODE_CHANGED, 0, 0);
 }
@@ -198,6 +221,7 @@ void DetectionEngine::RaiseAlarm(int code) {
         m_services.companions->StartDial(true, static_cast<int>(m_conditionCount));
     m_history.AddRecord(entry.GroupName, entry);
     postNewRecord(false);
+    tell(EngineEvent::Kind::Condition, entry);
     if (onEvidenceWritten)
         onEvidenceWritten();
 
@@ -358,7 +382,9 @@ void DetectionEngine::Release() {
 
     const WatchdogSettings& s = m_settings.settings();
     char remark[400];
-    if (s.TracingMode != 0 && m_stillTicks > m_releaseTicks) {
+    const bool reset = s.TracingMode != 0 && m_stillTicks > m_releaseTicks;
+    std::string resetPicture;
+    if (reset) {
         if (!m_settings.evidenceDirectory().empty()) {
             ++m_conditionBitmapNumber;
             char name[32];
@@ -366,6 +392,7 @@ void DetectionEngine::Release() {
             const std::string path = joinPath(m_settings.evidenceDirectory(), name);
             // The count is 0 by now, so the picture of the moment is FrameB.
             WriteEvidenceBitmap(path, FrameSlot::B);
+            resetPicture = path;
             if (onEvidenceWritten)
                 onEvidenceWritten();
             std::snprintf(remark, sizeof remark,
@@ -403,6 +430,7 @@ void DetectionEngine::Release() {
         }
     }
     m_history.UpdateRecord(entry.GroupName, entry.Description, entry);
+    tell(reset ? EngineEvent::Kind::Reset : EngineEvent::Kind::Release, entry, resetPicture);
     waitOnEngineThread(std::chrono::milliseconds(500));
     // The end of a condition reaches the history window even from the tray.
     postNewRecord(true);

@@ -139,6 +139,8 @@ public:
     bool IsLightingChange(const uint8_t* earlier, const uint8_t* later) const;
     // Called after a condition's evidence was written (the evidence may then be kept in limits).
     std::function<void()> onEvidenceWritten;
+    // Every condition, release, reset and change of mode, as it happens.
+    std::function<void(const EngineEvent&)> onEvent;
     // Changes of light that took a new reference instead of an alarm, since the engine was made.
     uint32_t lightingChanges() const { return m_lightingChanges; }
     // One tick of watching: 0 when no frame could be taken, 1 otherwise.
@@ -212,6 +214,7 @@ public:
 
 private:
     void postModeChanged();
+    void tell(EngineEvent::Kind kind, const EventEntry& entry, std::string imagePath = {});
     // After a condition only when the program is not in the tray; after a release always.
     void postNewRecord(bool evenInTray);
     bool waitOnEngineThread(std::chrono::milliseconds duration);
@@ -263,6 +266,7 @@ private:
     // state machine
     uint32_t m_conditionCount = 0;
     uint32_t m_lightingChanges = 0;
+    int m_toldMode = -1; // the mode the last event named
     uint32_t m_stopCounter = 0;
     uint32_t m_stillTicks = 0;
     uint32_t m_releaseTicks = 0;

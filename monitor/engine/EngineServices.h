@@ -77,6 +77,32 @@ public:
     }
 };
 
+// What the engine did, for those outside the machine who follow it (MQTT, off-site copies).
+struct EngineEvent {
+    enum class Kind { Condition, Release, Reset, Mode };
+    Kind kind = Kind::Mode;
+    std::string time;        // "YYYY/MM/DD hh:mm:ss"
+    std::string group;       // the watching run
+    std::string description; // "Condition001"
+    std::string remark;
+    std::string imagePath; // the alarm bitmap, or the reset's picture
+    std::string videoPath; // the clip being written, if any
+    std::string mode;      // the mode after the event ("StandBy", "WatchDog", "Tracing")
+};
+
+inline const char* eventKindName(EngineEvent::Kind kind) {
+    switch (kind) {
+    case EngineEvent::Kind::Condition:
+        return "condition";
+    case EngineEvent::Kind::Release:
+        return "release";
+    case EngineEvent::Kind::Reset:
+        return "reset";
+    default:
+        return "mode";
+    }
+}
+
 // Starts an alarm clip.
 class Recorder {
 public:

@@ -36,6 +36,10 @@ HeadlessMonitor::HeadlessMonitor(Options options, std::FILE* out)
         printf("%8.3f s  clip ended: %s (%s; %zu pictures from before its start)\n", elapsed(), path.c_str(),
                graph ? graph->lastStatus().c_str() : "", graph ? graph->framesFromBefore() : size_t(0));
     };
+    m_host->onOffsiteDone = [this](const std::string& path, bool copied) {
+        printf("%8.3f s  off-site: %s %s\n", elapsed(), path.c_str(),
+               copied ? "copied" : "not copied yet (the log says why)");
+    };
     m_host->onCopyDone = [this](const std::string& clip, const std::string& copy) {
         if (copy.empty())
             printf("%8.3f s  no playable copy of %s (the log says why)\n", elapsed(), clip.c_str());
@@ -129,6 +133,11 @@ void HeadlessMonitor::poll() {
     if (engine->mode() != m_lastMode) {
         m_lastMode = engine->mode();
         printf("%8.3f s  mode %s\n", elapsed(), detectionModeName(m_lastMode));
+    }
+    if (MqttLink* mqtt = m_host->mqtt(); mqtt && mqtt->connected() != m_mqttConnected) {
+        m_mqttConnected = mqtt->connected();
+        printf("%8.3f s  mqtt: %s\n", elapsed(),
+               m_mqttConnected ? "connected" : ("not connected: " + mqtt->lastError()).c_str());
     }
     // Whoever starts it on a camera wants to know the camera answers.
     const CaptureGraph* graph = m_host->capture() ? m_host->capture()->graph() : nullptr;

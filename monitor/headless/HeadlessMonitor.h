@@ -72,6 +72,7 @@ private:
     std::chrono::steady_clock::time_point m_started;
     uint32_t m_lastConditions = 0;
     uint32_t m_lastLightingChanges = 0;
+    bool m_mqttConnected = false;
     int m_lastMode = -1;
     bool m_finished = false;
     bool m_sawPicture = false;

@@ -4,12 +4,15 @@
 #include "monitor/history/EvidenceRetention.h"
 #include "monitor/messages/ScriptText.h"
 #include "monitor/messages/WindowMessages.h"
+#include "monitor/outward/AlarmPicture.h"
+#include "platform/FileOps.h"
 #include "platform/FileProbes.h"
 #include "platform/ProgramDirectory.h"
 #include "settings/SettingsLimits.h"
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QTimer>
 #include <QTimerEvent>
 
 #include <cstdio>
@@ -22,15 +25,15 @@ namespace gardivo {
 namespace {
 
 // A program message or a piece of work, travelling to the engine thread.
-class EngineEvent final : public QEvent {
+class EngineThreadEvent final : public QEvent {
 public:
     static QEvent::Type type() {
         static const auto t = static_cast<QEvent::Type>(QEvent::registerEventType());
         return t;
     }
-    EngineEvent(uint32_t message, intptr_t wParam, intptr_t lParam)
+    EngineThreadEvent(uint32_t message, intptr_t wParam, intptr_t lParam)
         : QEvent(type()), message(message), wParam(wParam), lParam(lParam) {}
-    explicit EngineEvent(std::function<void()> work) : QEvent(type()), call(std::move(work)) {}
+    explicit EngineThreadEvent(std::function<void()> work) : QEvent(type()), call(std::move(work)) {}
 
     uint32_t message = 0;
     intptr_t wParam = 0;
@@ -71,11 +74,11 @@ EngineHost::~EngineHost() {
 }
 
 void EngineHost::post(uint32_t message, intptr_t wParam, intptr_t lParam) {
-    QCoreApplication::postEvent(this, new EngineEvent(message, wParam, lParam));
+    QCoreApplication::postEvent(this, new EngineThreadEvent(message, wParam, lParam));
 }
 
 void EngineHost::postCall(std::function<void()> call) {
-    QCoreApplication::postEvent(this, new EngineEvent(std::move(call)));
+    QCoreApplication::postEvent(this, new EngineThreadEvent(std::move(call)));
 }
 
 void EngineHost::interruptWaits() {
@@ -96,9 +99,9 @@ void EngineHost::waitsMayRunAgain() {
 }
 
 void EngineHost::customEvent(QEvent* event) {
-    if (event->type() != EngineEvent::type())
+    if (event->type() != EngineThreadEvent::type())
         return;
-    auto* e = static_cast<EngineEvent*>(event);
+    auto* e = static_cast<EngineThreadEvent*>(event);
     if (m_shutDown)
         return;
     if (e->call)
@@ -165,9 +168,12 @@ void EngineHost::startUp() {
     m_copies = std::make_unique<PlayableCopies>(playableCopier(m_setup.settings->programDirectory()),
                                                 m_setup.settings->logFilePath());
     m_copies->onDone = [this](const std::string& clip, const std::string& copy) {
+        if (m_offsite && !copy.empty())
+            m_offsite->add(copy);
         if (onCopyDone)
             onCopyDone(clip, copy);
     };
+    applyConnections();
     m_capture->setClipEnded([this](const std::string& path) {
         if (onClipEnded)
             onClipEnded(path);
@@ -175,6 +181,8 @@ void EngineHost::startUp() {
         const bool avi = path.size() > 4 && path.compare(path.size() - 4, 4, ".avi") == 0;
         if (avi && m_setup.settings->evidenceOptions().playableCopies && m_copies && FileExists(path))
             m_copies->add(path);
+        if (m_offsite && FileExists(path))
+            m_offsite->add(path);
         keepEvidenceWithinLimits();
     });
     if (m_engine) {
@@ -214,6 +222,7 @@ void EngineHost::setVideoRect(int left, int top, int right, int bottom) {
         m_manualPictures = 0;
         m_manualClips = 0;
         m_engine->onEvidenceWritten = [this] { keepEvidenceWithinLimits(); };
+        m_engine->onEvent = [this](const EngineEvent& event) { tellOutside(event); };
         m_engine->SetVideoRect(left, top, right, bottom);
         keepEvidenceWithinLimits();
         return;
@@ -240,6 +249,7 @@ void EngineHost::handleMessage(uint32_t message, intptr_t wParam, intptr_t lPara
         m_setup.settings->load();
         if (m_capture)
             m_capture->ApplySettings();
+        applyConnections();
         reportRegion();
         break;
     case WM_APP_REPORT:
@@ -290,6 +300,69 @@ void EngineHost::keepEvidenceWithinLimits() {
     for (const auto& run : outcome.removed)
         if (sink->windowExists(window))
             sink->runScript(window, scriptCall("DeleteItemFromGroups", run));
+}
+
+void EngineHost::applyConnections() {
+    if (m_shutDown)
+        return;
+    const ConnectionOptions& wanted = m_setup.settings->connectionOptions();
+    if (wanted == m_connections && (m_mqtt || !wanted.mqtt) && (m_offsite || !wanted.offsite))
+        return;
+    m_connections = wanted;
+    m_mqtt.reset();
+    m_offsite.reset();
+    const std::string log = m_setup.settings->logFilePath();
+    if (wanted.mqtt) {
+        m_mqtt = std::make_unique<MqttLink>(wanted, [this](const std::string& command) {
+            // From the connection's own thread: the engine thread does it, as a page's Start would.
+            postCall([this, command] {
+                if (!m_engine || m_shutDown)
+                    return;
+                if (command == "start" && m_engine->mode() == StandBy)
+                    m_engine->StartCommand(false);
+                else if (command == "stop" && m_engine->mode() != StandBy)
+                    m_engine->StopCommand();
+            });
+        });
+        std::string why;
+        if (!m_mqtt->start(&why))
+            AppendLogLine(log, "Gardivo Log: No MQTT connection: " + why);
+        else if (!m_mqtt->lastError().empty())
+            AppendLogLine(log, "Gardivo Log: MQTT: " + m_mqtt->lastError());
+    }
+    if (wanted.offsite && !wanted.offsiteRemote.empty()) {
+        OffsiteCopies::Setup setup;
+        setup.remote = wanted.offsiteRemote;
+        setup.config = wanted.offsiteConfig;
+        setup.queueFile = m_setup.settings->places().state + "offsite-queue.txt";
+        setup.logPath = log;
+        m_offsite = std::make_unique<OffsiteCopies>(setup);
+        m_offsite->onDone = [this](const std::string& path, bool copied) {
+            if (onOffsiteDone)
+                onOffsiteDone(path, copied);
+        };
+    }
+}
+
+void EngineHost::tellOutside(const EngineEvent& event) {
+    const bool alarm = event.kind == EngineEvent::Kind::Condition;
+    if (m_offsite && (alarm || event.kind == EngineEvent::Kind::Reset) && !event.imagePath.empty())
+        m_offsite->add(event.imagePath);
+    if (!m_mqtt)
+        return;
+    m_mqtt->publishEvent(event);
+    if (!alarm)
+        return;
+    if (auto jpeg = alarmPictureJpeg(event.imagePath); !jpeg.empty())
+        m_mqtt->publishPicture(std::move(jpeg));
+    // Without tracing no release comes: the sensor goes back to no motion by itself.
+    if (m_setup.settings->settings().TracingMode == 0) {
+        const uint32_t serial = ++m_motionSerial;
+        QTimer::singleShot(kMotionOnFor, this, [this, serial] {
+            if (m_mqtt && serial == m_motionSerial)
+                m_mqtt->publishMotion(false);
+        });
+    }
 }
 
 void EngineHost::reportInitialStatus() {
@@ -398,6 +471,9 @@ void EngineHost::shutdown() {
     if (m_engine)
         m_engine->setFrameSource(nullptr);
     m_capture.reset();
+    // The links go before the engine: nothing is told of what the end does.
+    m_mqtt.reset();
+    m_offsite.reset();
     // The clip just finished may still want its copy: it is made after the program ends.
     if (m_copies)
         m_copies->handOver(kCopyHandOverWait);

@@ -10,6 +10,8 @@
 #include "monitor/capture/WarningSound.h"
 #include "monitor/engine/DetectionEngine.h"
 #include "monitor/live/PlayableCopies.h"
+#include "monitor/outward/MqttLink.h"
+#include "monitor/outward/OffsiteCopies.h"
 
 #include <QBasicTimer>
 #include <QObject>
@@ -75,6 +77,12 @@ public:
     // Removes the oldest watching runs while the evidence is above the user's limits of size or
     // age, or the disk is nearly full (with a limit set); the history window follows.
     void keepEvidenceWithinLimits();
+    // The connections of the settings (MQTT, off-site copies), made, changed or ended as they say.
+    void applyConnections();
+    MqttLink* mqtt() { return m_mqtt.get(); }
+    OffsiteCopies* offsite() { return m_offsite.get(); }
+    // A condition that no release follows is over for the motion sensor after this long.
+    static constexpr std::chrono::seconds kMotionOnFor{30};
     // Room kept free beyond the disk watch's least, once evidence is kept within limits.
     static constexpr uint64_t kRetentionReserve_MiB = 64;
     // The end: a trace under way is released, watching stops for good, a clip is finished, and
@@ -105,6 +113,8 @@ public:
     std::function<void(const std::string& path)> onClipEnded;
     // A clip's playable copy was made (copy is its path) or could not be (copy is empty).
     std::function<void(const std::string& clip, const std::string& copy)> onCopyDone;
+    // A file went off-site (or failed to, and waits for its next try).
+    std::function<void(const std::string& path, bool copied)> onOffsiteDone;
     // How long the end of the program waits for a copy under way before handing it on.
     static constexpr std::chrono::milliseconds kCopyHandOverWait{10000};
 
@@ -144,6 +154,12 @@ private:
     std::unique_ptr<GstSoundPlayer> m_sound;
     std::unique_ptr<CaptureSession> m_capture;
     std::unique_ptr<PlayableCopies> m_copies;
+    // What leaves the machine, as the settings last said.
+    ConnectionOptions m_connections;
+    std::unique_ptr<MqttLink> m_mqtt;
+    std::unique_ptr<OffsiteCopies> m_offsite;
+    uint32_t m_motionSerial = 0;
+    void tellOutside(const EngineEvent& event);
     // Guards the engine's creation and end against interruptWaits from another thread.
     std::mutex m_engineMutex;
     std::unique_ptr<DetectionEngine> m_engine;

@@ -10,6 +10,7 @@
 #include "platform/qt/LocalEndpoint.h"
 #include "platform/tests/QtTestApplication.h"
 #include "platform/tests/TempDir.h"
+#include "settings/ConnectionOptions.h"
 #include "settings/EvidenceOptions.h"
 #include "wizard/Autostart.h"
 #include "wizard/CountryTable.h"
@@ -793,9 +794,9 @@ TEST_F(WizardTest, PicturesOfTheTabs) {
     registry.setValue(RegistryRoot::CurrentUser, SettingsStore::kKeyPath, "COUNTRY",
                       RegistryValue::string("United Kingdom"));
     SettingsForm form(environment);
-    const char* names[5] = {"setup-main", "setup-working-mode", "setup-handling", "setup-device",
-                            "setup-storage"};
-    for (int tab = 0; tab < 5; ++tab) {
+    const char* names[6] = {"setup-main",   "setup-working-mode", "setup-handling",
+                            "setup-device", "setup-storage",      "setup-connections"};
+    for (int tab = 0; tab < 6; ++tab) {
         form.tabs()->setCurrentIndex(tab);
         screenshot(form, names[tab]);
     }
@@ -809,7 +810,7 @@ TEST_F(WizardTest, TheStorageTabKeepsItsValuesInTheRegistryAndLeavesTheRecordAlo
     {
         SettingsForm form(environment);
         form.show();
-        ASSERT_EQ(form.tabs()->count(), 5);
+        ASSERT_GE(form.tabs()->count(), 5);
         EXPECT_EQ(form.tabs()->tabText(4), "Storage and clips");
         // A fresh machine: today's behaviour, with three seconds before the alarm.
         EXPECT_EQ(form.preRecord()->value(), 3);
@@ -870,6 +871,69 @@ TEST_F(WizardTest, TheStorageTabKeepsItsValuesInTheRegistryAndLeavesTheRecordAlo
     ASSERT_TRUE(again.pressOk());
     EXPECT_EQ(EvidenceOptions::read(registry, root).retentionMegabytes, 0);
     EXPECT_EQ(EvidenceOptions::read(registry, root).retentionDays, 0);
+}
+
+TEST_F(WizardTest, TheConnectionsTabRefusesWhatCannotWorkAndKeepsTheRest) {
+    writeRecord(validRecord());
+    {
+        SettingsForm form(environment);
+        form.show();
+        ASSERT_EQ(form.tabs()->count(), 6);
+        EXPECT_EQ(form.tabs()->tabText(5), "Connections");
+        EXPECT_FALSE(form.mqtt()->isChecked());
+        EXPECT_FALSE(form.offsite()->isChecked());
+        EXPECT_EQ(form.mqttPort()->value(), 1883);
+
+        form.mqtt()->setChecked(true);
+        reporter.clear();
+        EXPECT_FALSE(form.pressOk());
+        EXPECT_EQ(reporter.texts(),
+                  std::vector<std::string>{"Please fill in the MQTT broker's host name or address..."});
+        EXPECT_EQ(form.tabs()->currentIndex(), 5);
+        form.mqttHost()->setText("broker.lan");
+        form.mqttUser()->setText("camera");
+        form.mqttPassword()->setText("p4ss");
+        // A password would go in the clear: refused until TLS is on or the user allows it.
+        reporter.clear();
+        EXPECT_FALSE(form.pressOk());
+        ASSERT_EQ(reporter.texts().size(), 1u);
+        EXPECT_EQ(reporter.texts()[0].rfind("The MQTT password would be sent unencrypted", 0), 0u);
+        form.mqttTls()->setChecked(true);
+        EXPECT_EQ(form.mqttPort()->value(), 8883);
+        EXPECT_FALSE(form.mqttPlainPassword()->isEnabled());
+        form.mqttName()->setText("front door");
+        form.mqttCommands()->setChecked(true);
+
+        form.offsite()->setChecked(true);
+        form.offsiteRemote()->setText("no remote");
+        reporter.clear();
+        EXPECT_FALSE(form.pressOk());
+        EXPECT_EQ(reporter.texts(),
+                  std::vector<std::string>{"Please fill in the rclone remote, such as backup:gardivo..."});
+        form.offsiteRemote()->setText("backup:gardivo/front");
+        reporter.queueAnswer(MessageAnswer::No);
+        ASSERT_TRUE(form.pressOk());
+    }
+    const ConnectionOptions saved = ConnectionOptions::read(registry, registryRootFor(OsVersionCode()));
+    EXPECT_TRUE(saved.mqtt);
+    EXPECT_EQ(saved.mqttHost, "broker.lan");
+    EXPECT_EQ(saved.mqttPort, 8883);
+    EXPECT_TRUE(saved.mqttTls);
+    EXPECT_EQ(saved.mqttUser, "camera");
+    EXPECT_EQ(saved.mqttPassword, "p4ss");
+    EXPECT_EQ(saved.topicName(), "front_door");
+    EXPECT_TRUE(saved.mqttCommands);
+    EXPECT_TRUE(saved.offsite);
+    EXPECT_EQ(saved.offsiteRemote, "backup:gardivo/front");
+    // The password is not kept as typed.
+    const auto stored =
+        registry.queryValue(registryRootFor(OsVersionCode()), ConnectionOptions::kKeyPath, "MqttPassword");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->text().find("p4ss"), std::string::npos);
+    SettingsForm again(environment);
+    EXPECT_TRUE(again.mqtt()->isChecked());
+    EXPECT_EQ(again.mqttHost()->text(), "broker.lan");
+    EXPECT_EQ(again.offsiteRemote()->text(), "backup:gardivo/front");
 }
 
 TEST_F(WizardTest, ASaveThatFailsSaysWhyAndKeepsEverythingTyped) {

@@ -1,0 +1,190 @@
+// The settings form's "Connections" tab: events to an MQTT broker and off-site copies of the
+// evidence through rclone. Both are off until the user turns them on.
+
+#include "SettingsForm.h"
+#include "SettingsFormParts.h"
+
+#include "settings/ConnectionOptions.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace gardivo {
+
+using namespace formparts;
+
+void SettingsForm::buildConnectionsTab(QWidget* tab) {
+    auto* layout = new QVBoxLayout(tab);
+
+    m_mqtt = new QCheckBox("Send events to an MQTT broker (home automation, Home Assistant)", tab);
+    m_mqtt->setObjectName("mqtt");
+    layout->addWidget(m_mqtt);
+    m_mqttGroup = new QGroupBox(tab);
+    auto* mqtt = new QGridLayout(m_mqttGroup);
+    const auto line = [&](const char* name) {
+        auto* edit = new QLineEdit(m_mqttGroup);
+        edit->setObjectName(name);
+        return edit;
+    };
+    m_mqttHost = line("mqttHost");
+    m_mqttPort = new IntegerSpin(1, 65535, m_mqttGroup);
+    m_mqttPort->setObjectName("mqttPort");
+    mqtt->addWidget(label("Broker:", m_mqttGroup), 0, 0);
+    mqtt->addWidget(m_mqttHost, 0, 1);
+    mqtt->addWidget(label("Port:", m_mqttGroup), 0, 2);
+    mqtt->addWidget(m_mqttPort, 0, 3);
+    m_mqttTls = new QCheckBox("TLS, with the broker's certificate checked", m_mqttGroup);
+    m_mqttTls->setObjectName("mqttTls");
+    mqtt->addWidget(m_mqttTls, 1, 0, 1, 4);
+    m_mqttCaFile = line("mqttCaFile");
+    m_mqttCaFile->setPlaceholderText("the system's certificate authorities");
+    auto* browse = new QPushButton("...", m_mqttGroup);
+    browse->setObjectName("mqttCaBrowse");
+    browse->setAutoDefault(false);
+    connect(browse, &QPushButton::clicked, this, [this] {
+        if (!m_env.chooseFile)
+            return;
+        const QString file = m_env.chooseFile(this, "Certificate authority", "Certificates (*.crt *.pem)");
+        if (!file.isEmpty())
+            m_mqttCaFile->setText(file);
+    });
+    mqtt->addWidget(label("CA file:", m_mqttGroup), 2, 0);
+    mqtt->addWidget(m_mqttCaFile, 2, 1, 1, 2);
+    mqtt->addWidget(browse, 2, 3);
+    m_mqttUser = line("mqttUser");
+    m_mqttPassword = line("mqttPassword");
+    m_mqttPassword->setEchoMode(QLineEdit::Password);
+    mqtt->addWidget(label("User:", m_mqttGroup), 3, 0);
+    mqtt->addWidget(m_mqttUser, 3, 1);
+    mqtt->addWidget(label("Password:", m_mqttGroup), 3, 2);
+    mqtt->addWidget(m_mqttPassword, 3, 3);
+    m_mqttPlainPassword =
+        new QCheckBox("Send the password without TLS (only on a network you trust)", m_mqttGroup);
+    m_mqttPlainPassword->setObjectName("mqttPlainPassword");
+    mqtt->addWidget(m_mqttPlainPassword, 4, 0, 1, 4);
+    m_mqttName = line("mqttName");
+    m_mqttName->setPlaceholderText("this machine's name");
+    mqtt->addWidget(label("Camera name:", m_mqttGroup), 5, 0);
+    mqtt->addWidget(m_mqttName, 5, 1, 1, 3);
+    m_mqttDiscovery = new QCheckBox("Announce the camera to Home Assistant", m_mqttGroup);
+    m_mqttDiscovery->setObjectName("mqttDiscovery");
+    m_mqttCommands = new QCheckBox("Allow Start and Stop from the broker (gardivo/<name>/set)", m_mqttGroup);
+    m_mqttCommands->setObjectName("mqttCommands");
+    mqtt->addWidget(m_mqttDiscovery, 6, 0, 1, 4);
+    mqtt->addWidget(m_mqttCommands, 7, 0, 1, 4);
+    mqtt->setColumnStretch(1, 1);
+    layout->addWidget(m_mqttGroup);
+
+    m_offsite = new QCheckBox("Copy every alarm off-site with rclone (SFTP, WebDAV, S3, cloud stores)", tab);
+    m_offsite->setObjectName("offsite");
+    layout->addWidget(m_offsite);
+    m_offsiteGroup = new QGroupBox(tab);
+    auto* offsite = new QGridLayout(m_offsiteGroup);
+    m_offsiteRemote = new QLineEdit(m_offsiteGroup);
+    m_offsiteRemote->setObjectName("offsiteRemote");
+    m_offsiteRemote->setPlaceholderText("remote:folder, as rclone names it");
+    m_offsiteConfig = new QLineEdit(m_offsiteGroup);
+    m_offsiteConfig->setObjectName("offsiteConfig");
+    m_offsiteConfig->setPlaceholderText("rclone's own (~/.config/rclone/rclone.conf)");
+    offsite->addWidget(label("Remote:", m_offsiteGroup), 0, 0);
+    offsite->addWidget(m_offsiteRemote, 0, 1);
+    offsite->addWidget(label("rclone configuration:", m_offsiteGroup), 1, 0);
+    offsite->addWidget(m_offsiteConfig, 1, 1);
+    offsite->setColumnStretch(1, 1);
+    layout->addWidget(m_offsiteGroup);
+    layout->addStretch(1);
+
+    for (QCheckBox* box : {m_mqtt, m_mqttTls, m_offsite})
+        connect(box, &QCheckBox::toggled, this, [this] { applyEnableRules(); });
+    // The usual port follows TLS, unless the user chose another.
+    connect(m_mqttTls, &QCheckBox::toggled, this, [this](bool tls) {
+        if (m_loading)
+            return;
+        if (tls && m_mqttPort->value() == ConnectionOptions::kMqttPort)
+            m_mqttPort->setValue(ConnectionOptions::kMqttTlsPort);
+        else if (!tls && m_mqttPort->value() == ConnectionOptions::kMqttTlsPort)
+            m_mqttPort->setValue(ConnectionOptions::kMqttPort);
+    });
+}
+
+void SettingsForm::loadConnectionControls() {
+    const ConnectionOptions& o = m_store->connectionOptions();
+    m_mqtt->setChecked(o.mqtt);
+    m_mqttHost->setText(QString::fromStdString(o.mqttHost));
+    m_mqttPort->setValue(o.mqttPort);
+    m_mqttTls->setChecked(o.mqttTls);
+    m_mqttCaFile->setText(QString::fromStdString(o.mqttCaFile));
+    m_mqttUser->setText(QString::fromStdString(o.mqttUser));
+    m_mqttPassword->setText(QString::fromStdString(o.mqttPassword));
+    m_mqttPlainPassword->setChecked(o.mqttPlainPassword);
+    m_mqttName->setText(QString::fromStdString(o.mqttName));
+    m_mqttDiscovery->setChecked(o.mqttDiscovery);
+    m_mqttCommands->setChecked(o.mqttCommands);
+    m_offsite->setChecked(o.offsite);
+    m_offsiteRemote->setText(QString::fromStdString(o.offsiteRemote));
+    m_offsiteConfig->setText(QString::fromStdString(o.offsiteConfig));
+}
+
+ConnectionOptions SettingsForm::connectionControls() const {
+    ConnectionOptions o;
+    o.mqtt = m_mqtt->isChecked();
+    o.mqttHost = text(m_mqttHost);
+    o.mqttPort = m_mqttPort->value();
+    o.mqttTls = m_mqttTls->isChecked();
+    o.mqttCaFile = text(m_mqttCaFile);
+    o.mqttUser = text(m_mqttUser);
+    o.mqttPassword = text(m_mqttPassword);
+    o.mqttPlainPassword = m_mqttPlainPassword->isChecked();
+    o.mqttName = text(m_mqttName);
+    o.mqttDiscovery = m_mqttDiscovery->isChecked();
+    o.mqttCommands = m_mqttCommands->isChecked();
+    o.offsite = m_offsite->isChecked();
+    o.offsiteRemote = text(m_offsiteRemote);
+    o.offsiteConfig = text(m_offsiteConfig);
+    return o;
+}
+
+void SettingsForm::applyConnectionEnableRules() {
+    m_mqttGroup->setEnabled(m_mqtt->isChecked());
+    m_mqttCaFile->setEnabled(m_mqttTls->isChecked());
+    m_mqttPlainPassword->setEnabled(!m_mqttTls->isChecked());
+    m_offsiteGroup->setEnabled(m_offsite->isChecked());
+}
+
+bool SettingsForm::checkConnections() {
+    if (m_mqtt->isChecked()) {
+        if (m_mqttHost->text().trimmed().isEmpty()) {
+            fail("Please fill in the MQTT broker's host name or address...", m_mqttHost);
+            return false;
+        }
+        if (m_mqttTls->isChecked() && !m_mqttCaFile->text().isEmpty() &&
+            !QFileInfo(m_mqttCaFile->text()).isFile()) {
+            fail("The certificate authority file does not exist, please fill another one...", m_mqttCaFile);
+            return false;
+        }
+        if (!m_mqttUser->text().isEmpty() && !m_mqttTls->isChecked() && !m_mqttPlainPassword->isChecked()) {
+            fail("The MQTT password would be sent unencrypted: turn on TLS, or allow it for a network you "
+                 "trust...",
+                 m_mqttTls);
+            return false;
+        }
+    }
+    if (m_offsite->isChecked() && !m_offsiteRemote->text().contains(':')) {
+        fail("Please fill in the rclone remote, such as backup:gardivo...", m_offsiteRemote);
+        return false;
+    }
+    if (m_offsite->isChecked() && !m_offsiteConfig->text().isEmpty() &&
+        !QFileInfo(m_offsiteConfig->text()).isFile()) {
+        fail("The rclone configuration file does not exist, please fill another one...", m_offsiteConfig);
+        return false;
+    }
+    return true;
+}
+
+} // namespace gardivo
