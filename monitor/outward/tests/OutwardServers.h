@@ -138,6 +138,7 @@ public:
         std::string topic;
         std::string payload;
         bool retained;
+        std::chrono::steady_clock::time_point at = std::chrono::steady_clock::now(); // when it came
     };
     // With a session name, the broker keeps the subscription and what comes meanwhile while the
     // subscriber is away, across a restart of the broker too.
