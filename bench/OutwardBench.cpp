@@ -99,7 +99,6 @@ int main(int argc, char** argv) {
     std::string pending;
     const auto deadline = Clock::now() + std::chrono::seconds(8 * alarms + 30);
     while (Clock::now() < deadline && static_cast<int>(offsite.size()) < alarms) {
-        // (the pictures of all alarms count; the motion times only of the figure's coming)
         pollfd fds[2] = {{pipeFds[0], POLLIN, 0}, {watch, POLLIN, 0}};
         ::poll(fds, 2, 10);
         const auto now = Clock::now();

@@ -429,3 +429,28 @@ TEST_F(AlarmRules, AClipThatCannotStartIsNamedNowhere) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(AlarmRules, EveryConditionReleaseResetAndChangeOfModeIsToldOnce) {
+    std::vector<std::string> told;
+    engine().onEvent = [&](const EngineEvent& e) {
+        told.push_back(
+            std::string(eventKindName(e.kind)) + " " + e.mode + " " + e.description +
+            (e.imagePath.empty() ? "" : " " + e.imagePath.substr(e.imagePath.find_last_of('/') + 1)));
+    };
+    settings().TracingMode = 2;
+    raiseFirstCondition();
+    engine().Release();
+    // A second Stop changes nothing, and says nothing.
+    engine().StopCommand();
+    ASSERT_GE(told.size(), 4u);
+    EXPECT_EQ(told[0], "mode WatchDog ");
+    EXPECT_EQ(told[1], "condition WatchDog Condition001 error001.bmp");
+    EXPECT_EQ(told[2], "mode Tracing ");
+    EXPECT_EQ(told[3], "release StandBy Condition001 error001.bmp");
+    EXPECT_EQ(told.back(), "mode StandBy ");
+    EXPECT_EQ(std::count(told.begin(), told.end(), "mode StandBy "), 1);
+}
+
+} // namespace

@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -184,6 +185,69 @@ TEST(Mqtt, EventsWhileTheBrokerIsAwayArriveInOrderOnceItIsBack) {
     EXPECT_NE(events[0].find("Condition001"), std::string::npos);
     EXPECT_NE(events[1].find("Condition002"), std::string::npos);
     EXPECT_EQ(link.dropped(), 0u);
+}
+
+TEST(Mqtt, WhileNoBrokerAnswersTheQueueKeepsTheNewestAndCountsWhatWent) {
+    ConnectionOptions options;
+    options.mqtt = true;
+    options.mqttHost = "127.0.0.1";
+    options.mqttPort = freePort(); // nobody listens
+    MqttLink link(options);
+    ASSERT_TRUE(link.start());
+    // Each event is two messages (the event and the motion sensor's state).
+    for (int n = 0; n < 255; ++n)
+        link.publishEvent(condition(n % 9 + 1));
+    EXPECT_EQ(link.waiting(), MqttLink::kQueueLimit);
+    EXPECT_EQ(link.dropped(), 10u);
+    // Only the newest picture waits.
+    link.publishPicture({1});
+    link.publishPicture({2});
+    EXPECT_EQ(link.waiting(), MqttLink::kQueueLimit);
+    EXPECT_EQ(link.dropped(), 11u);
+}
+
+TEST(Mqtt, CommandsAreIgnoredUnlessAllowedAndEveryKindOfEventIsSaid) {
+    Broker broker(Broker::Kind::Anonymous);
+    std::atomic<int> commands{0};
+    MqttLink link(mqttTo(broker), [&](const std::string&) { ++commands; });
+    ASSERT_TRUE(link.start());
+    Subscriber home(broker);
+    ASSERT_TRUE(home.waitFor([&] { return link.connected() && home.subscribed(); }));
+    mosquitto* raw = mosquitto_new(nullptr, true, nullptr);
+    ASSERT_EQ(mosquitto_connect(raw, "127.0.0.1", broker.port(), 10), MOSQ_ERR_SUCCESS);
+    mosquitto_publish(raw, nullptr, "gardivo/front_door/set", 5, "start", 1, false);
+    mosquitto_loop(raw, 300, 1);
+    mosquitto_disconnect(raw);
+    mosquitto_destroy(raw);
+    EXPECT_TRUE(home.on("homeassistant/switch/gardivo_front_door/watching/config").empty());
+
+    EngineEvent release = condition(1, "WatchDog");
+    release.kind = EngineEvent::Kind::Release;
+    release.remark = " Release at 10:00:09 ";
+    EngineEvent reset = condition(2, "StandBy");
+    reset.kind = EngineEvent::Kind::Reset;
+    reset.imagePath = "/w/r/condition001.bmp";
+    EngineEvent mode;
+    mode.kind = EngineEvent::Kind::Mode;
+    mode.time = "2026/12/08 10:00:10";
+    mode.mode = "StandBy";
+    for (const auto& e : {release, reset, mode})
+        link.publishEvent(e);
+    ASSERT_TRUE(home.waitFor([&] { return home.on("gardivo/front_door/event").size() == 3; }));
+    const auto events = home.on("gardivo/front_door/event");
+    EXPECT_NE(events[0].find("\"kind\":\"release\""), std::string::npos);
+    EXPECT_NE(events[0].find("\"remark\":\" Release at 10:00:09 \""), std::string::npos);
+    EXPECT_NE(events[1].find("\"kind\":\"reset\""), std::string::npos);
+    EXPECT_NE(events[1].find("\"picture\":\"/w/r/condition001.bmp\""), std::string::npos);
+    EXPECT_EQ(events[2], "{\"camera\":\"front_door\",\"time\":\"2026/12/08 10:00:10\",\"kind\":\"mode\","
+                         "\"mode\":\"StandBy\"}");
+    EXPECT_EQ(home.on("gardivo/front_door/motion"), (std::vector<std::string>{"OFF", "OFF"}));
+    EXPECT_EQ(home.on("gardivo/front_door/watching"), std::vector<std::string>{"OFF"});
+    EXPECT_EQ(commands, 0);
+    // Text that would break the JSON is escaped.
+    EngineEvent odd = condition(3);
+    odd.remark = "a \"quote\"\n";
+    EXPECT_NE(MqttLink::eventJson(odd, "x").find("\"remark\":\"a \\\"quote\\\"\\u000a\""), std::string::npos);
 }
 
 TEST(AlarmPicture, TheUpperHalfOfTheBitmapBecomesAJpeg) {
