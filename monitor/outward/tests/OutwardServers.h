@@ -69,16 +69,46 @@ inline bool run(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+// A server program of a test, on a loopback port; stopped with the test.
+class LoopbackServer {
+public:
+    explicit LoopbackServer(int port) : m_port(port) {}
+    ~LoopbackServer() { halt(); }
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+    int port() const { return m_port; }
+
+protected:
+    // Starts it and waits (up to 10 s) until it listens.
+    void launch(std::vector<std::string> arguments, const std::string& log) {
+        m_pid = spawnQuiet(std::move(arguments), log);
+        for (int i = 0; i < 200 && !listening(m_port); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    void halt() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            int status = 0;
+            ::waitpid(m_pid, &status, 0);
+            m_pid = 0;
+        }
+    }
+
+private:
+    int m_port;
+    pid_t m_pid = 0;
+};
+
 // A mosquitto broker of its own, on a free port.
-class Broker {
+class Broker : public LoopbackServer {
 public:
     enum class Kind { Anonymous, Password, Tls };
     static constexpr const char* kUser = "camera";
     static constexpr const char* kPassword = "s3cret word";
 
-    explicit Broker(Kind kind) : m_kind(kind), m_port(freePort()) {
+    explicit Broker(Kind kind) : LoopbackServer(freePort()), m_kind(kind) {
         // Persistent, so that a subscriber's session (and what waits for it) outlives a restart.
-        std::string config = "listener " + std::to_string(m_port) + " 127.0.0.1\npersistence true\n" +
+        std::string config = "listener " + std::to_string(port()) + " 127.0.0.1\npersistence true\n" +
                              "persistence_location " + m_dir.path() + "/\n";
         // Started by root, mosquitto becomes the user "mosquitto", who may not read the test's folder.
         if (::geteuid() == 0)
@@ -105,21 +135,10 @@ public:
         writeText(m_dir.file("mosquitto.conf"), config);
         start();
     }
-    ~Broker() { stop(); }
-    void start() {
-        m_pid = spawnQuiet({"mosquitto", "-c", m_dir.file("mosquitto.conf")}, m_dir.file("broker.log"));
-        for (int i = 0; i < 100 && !listening(m_port); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    void stop() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-            m_pid = 0;
-        }
-    }
-    int port() const { return m_port; }
+    // Stopped before its folder goes.
+    ~Broker() { halt(); }
+    void start() { launch({"mosquitto", "-c", m_dir.file("mosquitto.conf")}, m_dir.file("broker.log")); }
+    void stop() { halt(); }
     std::string caFile() const { return m_dir.file("ca.crt"); }
     // What the broker said, for a test's failure message.
     std::string log() const { return readText(m_dir.file("broker.log")); }
@@ -127,8 +146,6 @@ public:
 private:
     Kind m_kind;
     TempDir m_dir;
-    int m_port;
-    pid_t m_pid = 0;
 };
 
 // A subscriber to everything, as a home automation system would be.
@@ -205,32 +222,23 @@ private:
 
 // rclone serving a folder over WebDAV with a user and password, and a configuration file that
 // names it as the remote "offsite".
-class WebDavServer {
+class WebDavServer : public LoopbackServer {
 public:
-    WebDavServer() : m_port(freePort()) {
+    WebDavServer() : LoopbackServer(freePort()) {
         const std::string obscured = obscure("d4v-pass");
         writeText(m_dir.file("rclone.conf"),
-                  "[offsite]\ntype = webdav\nurl = http://127.0.0.1:" + std::to_string(m_port) +
+                  "[offsite]\ntype = webdav\nurl = http://127.0.0.1:" + std::to_string(port()) +
                       "\nvendor = other\nuser = gardivo\npass = " + obscured + "\n");
         std::filesystem::create_directories(served());
         start();
     }
-    ~WebDavServer() { stop(); }
+    ~WebDavServer() { halt(); }
     void start() {
-        m_pid = spawnQuiet({"rclone", "serve", "webdav", served(), "--addr",
-                            "127.0.0.1:" + std::to_string(m_port), "--user", "gardivo", "--pass", "d4v-pass"},
-                           m_dir.file("server.log"));
-        for (int i = 0; i < 200 && !listening(m_port); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        launch({"rclone", "serve", "webdav", served(), "--addr", "127.0.0.1:" + std::to_string(port()),
+                "--user", "gardivo", "--pass", "d4v-pass"},
+               m_dir.file("server.log"));
     }
-    void stop() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-            m_pid = 0;
-        }
-    }
+    void stop() { halt(); }
     std::string config() const { return m_dir.file("rclone.conf"); }
     std::string served() const { return m_dir.file("served"); }
 
@@ -248,8 +256,6 @@ private:
         return out;
     }
     TempDir m_dir;
-    int m_port;
-    pid_t m_pid = 0;
 };
 
 } // namespace gardivo::testing
