@@ -2,6 +2,7 @@
 
 #include <mosquitto.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
