@@ -31,8 +31,8 @@ packages=(
     libbenchmark-dev libturbojpeg0-dev libyuv-dev
     # what leaves the machine: MQTT (the tests start a broker) and off-site copies through rclone
     libmosquitto-dev mosquitto mosquitto-clients rclone openssl
-    # the web view's accounts: Argon2id password hashes
-    libsodium-dev
+    # the web view: its HTTPS server and the accounts' Argon2id password hashes
+    libcpp-httplib-dev libsodium-dev
 )
 
 missing=()

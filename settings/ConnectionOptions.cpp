@@ -54,6 +54,15 @@ ConnectionOptions ConnectionOptions::read(const RegistryStore& registry, Registr
     flag("OffsiteEnabled", o.offsite);
     text("OffsiteRemote", o.offsiteRemote);
     text("OffsiteConfig", o.offsiteConfig);
+    flag("WebEnabled", o.web);
+    if (const auto v = hive.value(kKeyPath, "WebPort"))
+        if (const auto n = v->dwordValue(); n && *n >= 1 && *n <= 65535)
+            o.webPort = static_cast<int>(*n);
+    if (const auto v = hive.value(kKeyPath, "WebFrameRate"))
+        if (const auto n = v->dwordValue())
+            o.webFrameRate = static_cast<int>(std::clamp<uint32_t>(*n, 1, 10));
+    text("WebCertFile", o.webCertFile);
+    text("WebKeyFile", o.webKeyFile);
     return o;
 }
 
@@ -82,6 +91,13 @@ bool ConnectionOptions::write(RegistryStore& registry, RegistryRoot root, std::s
             flag("OffsiteEnabled", offsite);
             text("OffsiteRemote", offsiteRemote);
             text("OffsiteConfig", offsiteConfig);
+            flag("WebEnabled", web);
+            hive.setValue(kKeyPath, "WebPort",
+                          RegistryValue::dword(static_cast<uint32_t>(std::clamp(webPort, 1, 65535))));
+            hive.setValue(kKeyPath, "WebFrameRate",
+                          RegistryValue::dword(static_cast<uint32_t>(std::clamp(webFrameRate, 1, 10))));
+            text("WebCertFile", webCertFile);
+            text("WebKeyFile", webKeyFile);
         },
         error);
 }

@@ -34,6 +34,13 @@ struct ConnectionOptions {
     std::string offsiteRemote; // "remote:path" as rclone takes it
     std::string offsiteConfig; // rclone's configuration file; empty: rclone's own default
 
+    // The web view
+    bool web = false;
+    int webPort = 8443;
+    int webFrameRate = 5;    // pictures a second of the live picture, 1 to 10
+    std::string webCertFile; // the user's own certificate and key; empty: one made and kept
+    std::string webKeyFile;
+
     // The name the topics use: mqttName, else the host name, reduced to what a topic level holds.
     std::string topicName() const;
 

@@ -98,6 +98,35 @@ GstFlowReturn CaptureGraph::onNewSample(GstAppSink* sink, gpointer data) {
     return GST_FLOW_OK;
 }
 
+bool CaptureGraph::latestPicture(std::vector<uint8_t>& uyvy, int& width, int& height) const {
+    SampleRef sample;
+    {
+        std::lock_guard lock(m_sampleMutex);
+        if (!m_sample)
+            return false;
+        sample.reset(gst_sample_ref(m_sample.get()));
+    }
+    GstVideoInfo info;
+    GstCaps* caps = gst_sample_get_caps(sample.get());
+    GstBuffer* buffer = gst_sample_get_buffer(sample.get());
+    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps) ||
+        GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_UYVY)
+        return false;
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
+        return false;
+    width = GST_VIDEO_INFO_WIDTH(&info);
+    height = GST_VIDEO_INFO_HEIGHT(&info);
+    const size_t row = static_cast<size_t>(width) * 2;
+    uyvy.resize(row * static_cast<size_t>(height));
+    const auto* data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(uyvy.data() + row * static_cast<size_t>(y), data + static_cast<size_t>(stride) * y, row);
+    gst_video_frame_unmap(&frame);
+    return true;
+}
+
 bool CaptureGraph::GrabFrame(std::vector<uint8_t>& slot) {
     // The detector looked: the gate learns its pace from these looks (a snapshot is none).
     if (!copyFrame(slot))

@@ -130,6 +130,13 @@ public:
     int graphState() const override { return m_running; }
     void setFrameSize(int width, int height) override { SetCaptureSize(width, height); }
     bool GrabFrame(std::vector<uint8_t>& slot) override;
+    // The newest picture as the grabber has it (UYVY), from any thread; false while there is none.
+    bool latestPicture(std::vector<uint8_t>& uyvy, int& width, int& height) const;
+    // Someone watches the picture from afar: every picture passes the gate meanwhile.
+    void setRemoteViewers(bool watching) {
+        m_remoteViewers = watching;
+        applyGate();
+    }
 
     // --- recording parameters (set by StartRecording) ---
     void setRecording(int format, bool audio, int timeLimit_s, const std::string& fileName);
@@ -256,6 +263,7 @@ private:
     GstPad* m_ringTeePad = nullptr;
     PrerecordRing m_ring;
     bool m_ringWanted = false;
+    bool m_remoteViewers = false;
     size_t m_framesFromBefore = 0;
 
     RunningState m_running = Stopped;

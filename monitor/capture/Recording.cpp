@@ -447,7 +447,8 @@ void CaptureGraph::removeRecordingBranch() {
 }
 
 void CaptureGraph::applyGate() {
-    m_gate.setOpen(m_env.makePreviewSink != nullptr || m_running == Capturing || m_ringTeePad != nullptr);
+    m_gate.setOpen(m_env.makePreviewSink != nullptr || m_running == Capturing || m_ringTeePad != nullptr ||
+                   m_remoteViewers);
 }
 
 void CaptureGraph::keepRecentFrames(bool watching) {

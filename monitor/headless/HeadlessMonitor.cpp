@@ -24,6 +24,7 @@ HeadlessMonitor::HeadlessMonitor(Options options, std::FILE* out)
     setup.canvas = &m_canvas;
     setup.sourcesFile = m_settings->sourcesFile();
     setup.preferredSource = m_options.source;
+    setup.webPort = m_options.webPort;
     m_host = std::make_unique<EngineHost>(setup);
     m_host->onSourceMessage = [this](const std::string& name, uint64_t) {
         if (name == "gardivo-motion")
@@ -101,6 +102,11 @@ bool HeadlessMonitor::start() {
            graph->videoNames().size());
     printf("evidence: %s\nhistory:  %s\n", m_settings->evidenceDirectory().c_str(),
            m_host->engine()->history().databasePath().c_str());
+    if (!m_host->webAddress().empty())
+        printf("web: %s (certificate SHA-256 %s)\n", m_host->webAddress().c_str(),
+               m_host->webFingerprint().c_str());
+    else if (m_options.webPort > 0)
+        printf("web: off (the log says why)\n");
     if (!m_host->engine()->hasConversionLibrary())
         printf("no conversion module in %s: no frame is counted, nothing is compared\n",
                m_settings->programDirectory().c_str());

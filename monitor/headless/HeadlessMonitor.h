@@ -29,6 +29,7 @@ public:
         bool startWatching = false;   // start watching at once
         int width = 640;
         int height = 480;
+        int webPort = 0; // --web: the web view on this port
     };
 
     HeadlessMonitor(Options options, std::FILE* out);

@@ -2,6 +2,7 @@
 // window. It stops on SIGINT or SIGTERM, or after --seconds N, with a clip under way finished.
 
 #include "HeadlessMonitor.h"
+#include "monitor/web/WebAccounts.h"
 
 #include "platform/ProgramDirectory.h"
 #include "platform/UserPlaces.h"
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,7 +30,7 @@ void onSignal(int) {
 void usage(const char* program) {
     std::fprintf(stderr,
                  "usage: %s [--start] [--seconds N] [--source NAME] [--size WIDTHxHEIGHT]\n"
-                 "          [--program-dir DIR] [--list]\n"
+                 "          [--program-dir DIR] [--list] [--web PORT] [--web-user NAME]\n"
                  "  --start        start watching at once (otherwise only the picture runs)\n"
                  "  --seconds N    stop after N seconds (otherwise at SIGINT or SIGTERM)\n"
                  "  --source NAME  the source to watch, as listed by --list\n"
@@ -37,7 +39,10 @@ void usage(const char* program) {
                  "                 watchdog.cfg, watchdog.mdb and sources.txt are used unless it\n"
                  "                 is an installed copy, whose users keep theirs in ~/.config and\n"
                  "                 ~/.local/share/gardivo\n"
-                 "  --list         list the sources and end\n",
+                 "  --list         list the sources and end\n"
+                 "  --web PORT     serve the web view (HTTPS) on this port\n"
+                 "  --web-user NAME  give the web view's user NAME the password read from\n"
+                 "                 standard input (a line) and end\n",
                  program);
 }
 
@@ -48,6 +53,7 @@ int main(int argc, char** argv) {
     gardivo::HeadlessMonitor::Options options;
     options.programDirectory = gardivo::executableDirectory();
     bool list = false;
+    std::string webUser;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -55,6 +61,14 @@ int main(int argc, char** argv) {
             options.startWatching = true;
         } else if (arg == "--list") {
             list = true;
+        } else if (arg == "--web" && hasValue) {
+            options.webPort = std::atoi(argv[++i]);
+            if (options.webPort < 1 || options.webPort > 65535) {
+                usage(argv[0]);
+                return 2;
+            }
+        } else if (arg == "--web-user" && hasValue) {
+            webUser = argv[++i];
         } else if (arg == "--seconds" && hasValue) {
             options.seconds = std::atoi(argv[++i]);
         } else if (arg == "--source" && hasValue) {
@@ -72,6 +86,19 @@ int main(int argc, char** argv) {
     if (!options.programDirectory.empty() && options.programDirectory.back() != '/')
         options.programDirectory += '/';
 
+    if (!webUser.empty()) {
+        // The accounts live with the user's settings, where the web view reads them.
+        const gardivo::UserPlaces places = gardivo::userPlaces(options.programDirectory);
+        std::string password;
+        std::getline(std::cin, password);
+        std::string why;
+        if (!gardivo::WebAccounts(places.settings + "web-users").setPassword(webUser, password, &why)) {
+            std::fprintf(stderr, "gardivo-monitor: %s\n", why.c_str());
+            return 1;
+        }
+        std::printf("web user %s set\n", webUser.c_str());
+        return 0;
+    }
     if (list) {
         gardivo::initMediaFramework(gardivo::executableDirectory());
         gardivo::ConsoleReporter reporter;

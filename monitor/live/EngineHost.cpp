@@ -5,6 +5,7 @@
 #include "monitor/messages/ScriptText.h"
 #include "monitor/messages/WindowMessages.h"
 #include "monitor/outward/AlarmPicture.h"
+#include "monitor/web/Certificate.h"
 #include "platform/FileOps.h"
 #include "platform/FileProbes.h"
 #include "platform/ProgramDirectory.h"
@@ -173,7 +174,6 @@ void EngineHost::startUp() {
         if (onCopyDone)
             onCopyDone(clip, copy);
     };
-    applyConnections();
     m_capture->setClipEnded([this](const std::string& path) {
         if (onClipEnded)
             onClipEnded(path);
@@ -190,6 +190,8 @@ void EngineHost::startUp() {
         m_engine->setFrameSource(m_capture.get());
     }
     m_capture->OpenCapture();
+    // After the capture side: the web view reads its pictures from other threads.
+    applyConnections();
     if (m_setup.watchDevices)
         m_deviceWatch = std::make_unique<DeviceWatch>([this](bool added, const std::string& identity) {
             postCall([this, added, identity] {
@@ -306,6 +308,7 @@ void EngineHost::applyConnections() {
     if (m_shutDown)
         return;
     const ConnectionOptions& wanted = m_setup.settings->connectionOptions();
+    applyWebView(wanted);
     if (wanted == m_connections && (m_mqtt || !wanted.mqtt) && (m_offsite || !wanted.offsite))
         return;
     m_connections = wanted;
@@ -342,6 +345,85 @@ void EngineHost::applyConnections() {
                 onOffsiteDone(path, copied);
         };
     }
+}
+
+void EngineHost::applyWebView(const ConnectionOptions& wanted) {
+    const bool on = wanted.web || m_setup.webPort > 0;
+    const int port = m_setup.webPort > 0 ? m_setup.webPort : wanted.webPort;
+    const bool same = m_web && wanted.webPort == m_connections.webPort &&
+                      wanted.webFrameRate == m_connections.webFrameRate &&
+                      wanted.webCertFile == m_connections.webCertFile &&
+                      wanted.webKeyFile == m_connections.webKeyFile;
+    if (on && same)
+        return;
+    m_web.reset();
+    m_webAddress.clear();
+    m_webFingerprint.clear();
+    if (!on || m_shutDown)
+        return;
+    SettingsStore& settings = *m_setup.settings;
+    const std::string log = settings.logFilePath();
+    WebViewSetup setup;
+    setup.port = port;
+    setup.certFile = wanted.webCertFile;
+    setup.keyFile = wanted.webKeyFile;
+    if (setup.certFile.empty() || setup.keyFile.empty()) {
+        // A certificate of our own, made once and kept, so that its fingerprint stays the same.
+        setup.certFile = settings.places().state + "web/certificate.pem";
+        setup.keyFile = settings.places().state + "web/key.pem";
+        char host[256] = {};
+        ::gethostname(host, sizeof host - 1);
+        std::string why;
+        if (!ensureSelfSignedCertificate(setup.certFile, setup.keyFile, host, &why)) {
+            AppendLogLine(log, "Gardivo Log: No web view: " + why);
+            return;
+        }
+    }
+    setup.accountsFile = settings.places().settings + "web-users";
+    setup.workingDirectory = fieldText(settings.settings().WorkingDirectory);
+    setup.historyDirectory = settings.dataDirectory();
+    setup.framesPerSecond = wanted.webFrameRate;
+    CaptureGraph* graph = m_capture ? m_capture->graph() : nullptr;
+    setup.latestPicture = [graph](std::vector<uint8_t>& uyvy, int& width, int& height) {
+        return graph && graph->latestPicture(uyvy, width, height);
+    };
+    setup.mode = [&settings] { return std::string(detectionModeName(settings.mode())); };
+    setup.startStop = [this](bool start) {
+        postCall([this, start] {
+            if (!m_engine || m_shutDown)
+                return;
+            if (start && m_engine->mode() == StandBy)
+                m_engine->StartCommand(false);
+            else if (!start && m_engine->mode() != StandBy)
+                m_engine->StopCommand();
+        });
+    };
+    setup.viewersChanged = [this](int viewers) {
+        postCall([this, viewers] {
+            if (m_capture && m_capture->graph())
+                m_capture->graph()->setRemoteViewers(viewers > 0);
+        });
+    };
+    setup.log = [log](const std::string& line) { AppendLogLine(log, "Gardivo Log: " + line); };
+    setup.historyChanged = [this](const std::string& run) {
+        postCall([this, run] {
+            MessageSink* sink = m_setup.sink;
+            const char* window = sink && sink->windowExists(kHistory) ? kHistory : kControlPanel;
+            if (sink && sink->windowExists(window))
+                sink->runScript(window, scriptCall("SelectRecord", run));
+        });
+    };
+    auto web = std::make_unique<WebView>(setup);
+    std::string why;
+    if (!web->start(&why)) {
+        AppendLogLine(log, "Gardivo Log: No web view: " + why);
+        return;
+    }
+    m_web = std::move(web);
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    m_webAddress = "https://" + std::string(host) + ":" + std::to_string(m_web->port()) + "/";
+    m_webFingerprint = certificateFingerprint(setup.certFile);
 }
 
 void EngineHost::tellOutside(const EngineEvent& event) {
@@ -459,6 +541,8 @@ void EngineHost::shutdown() {
     m_shutDown = true;
     interruptWaits();
     m_deviceWatch.reset();
+    // The web view reads the capture side's pictures from its own threads: it goes first.
+    m_web.reset();
     if (m_engine) {
         // A trace under way is released, so that its history row gets its remark.
         if (m_engine->mode() == Tracing)

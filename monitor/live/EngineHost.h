@@ -12,6 +12,7 @@
 #include "monitor/live/PlayableCopies.h"
 #include "monitor/outward/MqttLink.h"
 #include "monitor/outward/OffsiteCopies.h"
+#include "monitor/web/WebView.h"
 
 #include <QBasicTimer>
 #include <QObject>
@@ -44,6 +45,8 @@ public:
         bool watchDevices = true;
         // The source to open by name, when it is listed.
         std::string preferredSource;
+        // The web view on this port whatever the settings say (--web); 0: as the settings say.
+        int webPort = 0;
     };
 
     explicit EngineHost(Setup setup, QObject* parent = nullptr);
@@ -81,6 +84,10 @@ public:
     void applyConnections();
     MqttLink* mqtt() { return m_mqtt.get(); }
     OffsiteCopies* offsite() { return m_offsite.get(); }
+    WebView* web() { return m_web.get(); }
+    // Where the web view is, and its certificate's fingerprint ("" while it is off).
+    std::string webAddress() const { return m_webAddress; }
+    std::string webFingerprint() const { return m_webFingerprint; }
     // A condition that no release follows is over for the motion sensor after this long.
     static constexpr std::chrono::seconds kMotionOnFor{30};
     // Room kept free beyond the disk watch's least, once evidence is kept within limits.
@@ -158,6 +165,10 @@ private:
     ConnectionOptions m_connections;
     std::unique_ptr<MqttLink> m_mqtt;
     std::unique_ptr<OffsiteCopies> m_offsite;
+    std::unique_ptr<WebView> m_web;
+    std::string m_webAddress;
+    std::string m_webFingerprint;
+    void applyWebView(const ConnectionOptions& wanted);
     uint32_t m_motionSerial = 0;
     void tellOutside(const EngineEvent& event);
     // Guards the engine's creation and end against interruptWaits from another thread.

@@ -15,7 +15,9 @@ uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
 
 } // namespace
 
-std::vector<uint8_t> alarmPictureJpeg(const std::string& bitmapPath, int quality) {
+namespace {
+
+std::vector<uint8_t> jpegOfBitmap(const std::string& bitmapPath, int quality, bool upperHalfOnly) {
     std::ifstream in(bitmapPath, std::ios::binary);
     const std::vector<uint8_t> bmp((std::istreambuf_iterator<char>(in)), {});
     if (bmp.size() < 54 || bmp[0] != 'B' || bmp[1] != 'M' || (bmp[28] | bmp[29] << 8) != 24)
@@ -26,7 +28,7 @@ std::vector<uint8_t> alarmPictureJpeg(const std::string& bitmapPath, int quality
     if (width <= 0 || height < 2 || width > 16384 || height > 32768)
         return {};
     const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t(3);
-    const int half = height / 2;
+    const int half = upperHalfOnly ? height / 2 : height;
     if (offset > bmp.size() || bmp.size() - offset < stride * static_cast<size_t>(height))
         return {};
     // Rows go bottom-up: the upper half, the alarm picture, is the file's last rows.
@@ -43,6 +45,16 @@ std::vector<uint8_t> alarmPictureJpeg(const std::string& bitmapPath, int quality
     tjFree(jpeg);
     tjDestroy(handle);
     return out;
+}
+
+} // namespace
+
+std::vector<uint8_t> alarmPictureJpeg(const std::string& bitmapPath, int quality) {
+    return jpegOfBitmap(bitmapPath, quality, true);
+}
+
+std::vector<uint8_t> bitmapJpeg(const std::string& bitmapPath, int quality) {
+    return jpegOfBitmap(bitmapPath, quality, false);
 }
 
 } // namespace gardivo

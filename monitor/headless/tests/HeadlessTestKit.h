@@ -55,7 +55,8 @@ protected:
     }
 
     // Starts a program with its standard output and error going to a file; returns its id.
-    pid_t spawn(std::vector<std::string> arguments, const std::string& outputFile) {
+    pid_t spawn(std::vector<std::string> arguments, const std::string& outputFile,
+                const std::string& inputFile = {}) {
         std::vector<char*> argv;
         for (auto& a : arguments)
             argv.push_back(a.data());
@@ -77,6 +78,8 @@ protected:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (!inputFile.empty())
+            posix_spawn_file_actions_addopen(&actions, 0, inputFile.c_str(), O_RDONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
         pid_t pid = 0;
         EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
