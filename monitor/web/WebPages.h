@@ -10,7 +10,7 @@ inline constexpr const char* kStyle = R"CSS(
 body { margin: 0; font-family: system-ui, sans-serif; background: #1b2631; color: #e8eef2; }
 header { display: flex; align-items: center; gap: 12px; padding: 12px 16px; background: #243447; }
 header h1 { font-size: 18px; margin: 0; flex: 1; }
-nav a, button, input[type=submit] { font-size: 16px; color: #fff; background: #2f6f7a; border: 0;
+nav a, button, input[type=submit] { font: inherit; font-size: 16px; color: #fff; background: #2f6f7a; border: 0;
   border-radius: 6px; padding: 10px 14px; text-decoration: none; }
 button.danger { background: #9b3030; }
 main { padding: 12px 16px; max-width: 900px; margin: 0 auto; }
@@ -78,12 +78,18 @@ async function remove(run, condition) {
     return;
   const body = new URLSearchParams({run: run, condition: condition});
   await fetch('/api/delete', {method: 'POST', headers: {'X-CSRF-Token': csrf}, body: body});
+  shown = '';
   load();
 }
+let shown = '';
 async function load() {
   const r = await fetch('/api/history', {cache: 'no-store'});
   if (!r.ok) return;
-  const runs = await r.json();
+  const text = await r.text();
+  // Drawn again only when something changed: pictures are not fetched anew every second.
+  if (text === shown) return;
+  shown = text;
+  const runs = JSON.parse(text);
   const main = document.getElementById('runs');
   main.textContent = '';
   if (!runs.length) main.textContent = 'No conditions recorded yet.';
