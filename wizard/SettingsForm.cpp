@@ -313,6 +313,8 @@ bool SettingsForm::pressOk() {
     }
     // The evidence settings beside the record, in their own key: like the record's other registry
     // values, a failure is said and the rest is kept.
+    if (!saveWebUser())
+        return false;
     const EvidenceOptions evidence = storageControls();
     const ConnectionOptions connections = connectionControls();
     m_store->setEvidenceOptions(evidence);

@@ -160,6 +160,11 @@ public:
     QCheckBox* mqttCommands() const { return m_mqttCommands; }
     QCheckBox* offsite() const { return m_offsite; }
     QLineEdit* offsiteRemote() const { return m_offsiteRemote; }
+    QCheckBox* web() const { return m_web; }
+    QSpinBox* webPort() const { return m_webPort; }
+    QLineEdit* webUser() const { return m_webUser; }
+    QLineEdit* webPassword() const { return m_webPassword; }
+    QLabel* webFingerprint() const { return m_webFingerprint; }
 
     // Where the body dialog's text is kept until OK.
     const std::string& emailBody() const { return m_emailBodyText; }
@@ -178,6 +183,9 @@ private:
     ConnectionOptions connectionControls() const;
     void applyConnectionEnableRules();
     bool checkConnections();
+    std::string webAccountsFile() const;
+    void showWebFingerprint();
+    bool saveWebUser();
     void makeStore();
     void loadControls();
     void saveControls();
@@ -282,6 +290,15 @@ private:
     QGroupBox* m_offsiteGroup;
     QLineEdit* m_offsiteRemote;
     QLineEdit* m_offsiteConfig;
+    QCheckBox* m_web;
+    QGroupBox* m_webGroup;
+    QSpinBox* m_webPort;
+    QSpinBox* m_webRate;
+    QLineEdit* m_webUser;
+    QLineEdit* m_webPassword;
+    QLabel* m_webFingerprint;
+    std::string m_webCertFile; // the user's own, kept as the registry has them
+    std::string m_webKeyFile;
 };
 
 } // namespace gardivo

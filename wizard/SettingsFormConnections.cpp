@@ -4,6 +4,8 @@
 #include "SettingsForm.h"
 #include "SettingsFormParts.h"
 
+#include "monitor/web/Certificate.h"
+#include "monitor/web/WebAccounts.h"
 #include "settings/ConnectionOptions.h"
 
 #include <QCheckBox>
@@ -13,13 +15,27 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <unistd.h>
 
 namespace gardivo {
 
 using namespace formparts;
 
-void SettingsForm::buildConnectionsTab(QWidget* tab) {
+void SettingsForm::buildConnectionsTab(QWidget* page) {
+    // Three connections do not fit the form's fixed size: the tab scrolls.
+    auto* outer = new QVBoxLayout(page);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(page);
+    scroll->setObjectName("connectionsScroll");
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* tab = new QWidget(scroll);
+    scroll->setWidget(tab);
+    outer->addWidget(scroll);
     auto* layout = new QVBoxLayout(tab);
 
     m_mqtt = new QCheckBox("Send events to an MQTT broker (home automation, Home Assistant)", tab);
@@ -98,10 +114,47 @@ void SettingsForm::buildConnectionsTab(QWidget* tab) {
     offsite->addWidget(m_offsiteConfig, 1, 1);
     offsite->setColumnStretch(1, 1);
     layout->addWidget(m_offsiteGroup);
+
+    m_web = new QCheckBox("Serve a web view for phones and browsers (HTTPS, with a login)", tab);
+    m_web->setObjectName("web");
+    layout->addWidget(m_web);
+    m_webGroup = new QGroupBox(tab);
+    auto* web = new QGridLayout(m_webGroup);
+    m_webPort = new IntegerSpin(1, 65535, m_webGroup);
+    m_webPort->setObjectName("webPort");
+    m_webRate = new IntegerSpin(1, 10, m_webGroup);
+    m_webRate->setObjectName("webRate");
+    m_webRate->setSuffix(" /s");
+    m_webUser = new QLineEdit(m_webGroup);
+    m_webUser->setObjectName("webUser");
+    m_webUser->setPlaceholderText("add or change a user");
+    m_webPassword = new QLineEdit(m_webGroup);
+    m_webPassword->setObjectName("webPassword");
+    m_webPassword->setEchoMode(QLineEdit::Password);
+    m_webFingerprint = new QLabel(m_webGroup);
+    m_webFingerprint->setObjectName("webFingerprint");
+    m_webFingerprint->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_webFingerprint->setWordWrap(true);
+    web->addWidget(label("Port:", m_webGroup), 0, 0);
+    web->addWidget(m_webPort, 0, 1);
+    web->addWidget(label("Live picture:", m_webGroup), 0, 2);
+    web->addWidget(m_webRate, 0, 3);
+    web->addWidget(label("User:", m_webGroup), 1, 0);
+    web->addWidget(m_webUser, 1, 1);
+    web->addWidget(label("Password:", m_webGroup), 1, 2);
+    web->addWidget(m_webPassword, 1, 3);
+    web->addWidget(m_webFingerprint, 2, 0, 1, 4);
+    web->setColumnStretch(1, 1);
+    web->setColumnStretch(3, 1);
+    layout->addWidget(m_webGroup);
     layout->addStretch(1);
 
-    for (QCheckBox* box : {m_mqtt, m_mqttTls, m_offsite})
+    for (QCheckBox* box : {m_mqtt, m_mqttTls, m_offsite, m_web})
         connect(box, &QCheckBox::toggled, this, [this] { applyEnableRules(); });
+    connect(m_web, &QCheckBox::toggled, this, [this](bool on) {
+        if (on && !m_loading)
+            showWebFingerprint();
+    });
     // The usual port follows TLS, unless the user chose another.
     connect(m_mqttTls, &QCheckBox::toggled, this, [this](bool tls) {
         if (m_loading)
@@ -129,6 +182,38 @@ void SettingsForm::loadConnectionControls() {
     m_offsite->setChecked(o.offsite);
     m_offsiteRemote->setText(QString::fromStdString(o.offsiteRemote));
     m_offsiteConfig->setText(QString::fromStdString(o.offsiteConfig));
+    m_web->setChecked(o.web);
+    m_webPort->setValue(o.webPort);
+    m_webRate->setValue(o.webFrameRate);
+    m_webCertFile = o.webCertFile;
+    m_webKeyFile = o.webKeyFile;
+    m_webUser->clear();
+    m_webPassword->clear();
+    showWebFingerprint();
+}
+
+std::string SettingsForm::webAccountsFile() const {
+    return m_store->places().settings + "web-users";
+}
+
+void SettingsForm::showWebFingerprint() {
+    const auto users = WebAccounts(webAccountsFile()).names();
+    std::string text = users.empty() ? "No users yet." : "Users:";
+    for (size_t i = 0; i < users.size(); ++i)
+        text += (i ? ", " : " ") + users[i];
+    // The certificate the web view shows phones, made now if it is ours and not yet there, so
+    // that its fingerprint can be compared on the phone the first time.
+    std::string cert = m_webCertFile;
+    if (cert.empty() && m_web->isChecked()) {
+        cert = m_store->places().state + "web/certificate.pem";
+        char host[256] = {};
+        ::gethostname(host, sizeof host - 1);
+        ensureSelfSignedCertificate(cert, m_store->places().state + "web/key.pem", host);
+    }
+    const std::string fingerprint = cert.empty() ? std::string() : certificateFingerprint(cert);
+    if (!fingerprint.empty())
+        text += "\nCertificate SHA-256: " + fingerprint;
+    m_webFingerprint->setText(QString::fromStdString(text));
 }
 
 ConnectionOptions SettingsForm::connectionControls() const {
@@ -147,6 +232,11 @@ ConnectionOptions SettingsForm::connectionControls() const {
     o.offsite = m_offsite->isChecked();
     o.offsiteRemote = text(m_offsiteRemote);
     o.offsiteConfig = text(m_offsiteConfig);
+    o.web = m_web->isChecked();
+    o.webPort = m_webPort->value();
+    o.webFrameRate = m_webRate->value();
+    o.webCertFile = m_webCertFile;
+    o.webKeyFile = m_webKeyFile;
     return o;
 }
 
@@ -155,6 +245,7 @@ void SettingsForm::applyConnectionEnableRules() {
     m_mqttCaFile->setEnabled(m_mqttTls->isChecked());
     m_mqttPlainPassword->setEnabled(!m_mqttTls->isChecked());
     m_offsiteGroup->setEnabled(m_offsite->isChecked());
+    m_webGroup->setEnabled(m_web->isChecked());
 }
 
 bool SettingsForm::checkConnections() {
@@ -182,6 +273,33 @@ bool SettingsForm::checkConnections() {
     if (m_offsite->isChecked() && !m_offsiteConfig->text().isEmpty() &&
         !QFileInfo(m_offsiteConfig->text()).isFile()) {
         fail("The rclone configuration file does not exist, please fill another one...", m_offsiteConfig);
+        return false;
+    }
+    if (m_web->isChecked()) {
+        const bool typed = !m_webUser->text().isEmpty() || !m_webPassword->text().isEmpty();
+        if (!typed && WebAccounts(webAccountsFile()).names().empty()) {
+            fail("The web view needs a user: please fill in a user name and a password...", m_webUser);
+            return false;
+        }
+        if (typed && m_webUser->text().isEmpty()) {
+            fail("Please fill in the web user's name...", m_webUser);
+            return false;
+        }
+        if (typed && m_webPassword->text().toUtf8().size() < 8) {
+            fail("The web user's password needs at least 8 characters...", m_webPassword);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SettingsForm::saveWebUser() {
+    if (!m_web->isChecked() || m_webUser->text().isEmpty())
+        return true;
+    std::string why;
+    if (!WebAccounts(webAccountsFile())
+             .setPassword(text(m_webUser), m_webPassword->text().toStdString(), &why)) {
+        fail(("The web user cannot be kept: " + why + "...").c_str(), m_webUser);
         return false;
     }
     return true;

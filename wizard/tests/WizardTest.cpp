@@ -4,6 +4,7 @@
 // With GARDIVO_TEST_SCREENSHOTS=DIR the tests leave a picture of each tab there.
 
 #include "monitor/messages/WindowMessages.h"
+#include "monitor/web/WebAccounts.h"
 #include "platform/ProgramDirectory.h"
 #include "platform/RecordingReporter.h"
 #include "platform/SystemInfo.h"
@@ -934,6 +935,42 @@ TEST_F(WizardTest, TheConnectionsTabRefusesWhatCannotWorkAndKeepsTheRest) {
     EXPECT_TRUE(again.mqtt()->isChecked());
     EXPECT_EQ(again.mqttHost()->text(), "broker.lan");
     EXPECT_EQ(again.offsiteRemote()->text(), "backup:gardivo/front");
+}
+
+TEST_F(WizardTest, TheWebViewNeedsAUserAndShowsItsCertificatesFingerprint) {
+    writeRecord(validRecord());
+    {
+        SettingsForm form(environment);
+        form.show();
+        form.web()->setChecked(true);
+        // Turned on, the certificate is made so that its fingerprint can be read out.
+        EXPECT_NE(form.webFingerprint()->text().indexOf("Certificate SHA-256: "), -1);
+        reporter.clear();
+        EXPECT_FALSE(form.pressOk());
+        EXPECT_EQ(reporter.texts(),
+                  std::vector<std::string>{
+                      "The web view needs a user: please fill in a user name and a password..."});
+        form.webUser()->setText("guard");
+        form.webPassword()->setText("short");
+        reporter.clear();
+        EXPECT_FALSE(form.pressOk());
+        EXPECT_EQ(reporter.texts(),
+                  std::vector<std::string>{"The web user's password needs at least 8 characters..."});
+        form.webPassword()->setText("correct horse");
+        form.webPort()->setValue(9443);
+        reporter.queueAnswer(MessageAnswer::No);
+        ASSERT_TRUE(form.pressOk());
+    }
+    const ConnectionOptions saved = ConnectionOptions::read(registry, registryRootFor(OsVersionCode()));
+    EXPECT_TRUE(saved.web);
+    EXPECT_EQ(saved.webPort, 9443);
+    SettingsStore store(ProgramKind::Wizard, registry, reporter, program.dir(), home.path());
+    EXPECT_TRUE(WebAccounts(store.places().settings + "web-users").verify("guard", "correct horse"));
+    // Later, the user need not be typed again.
+    SettingsForm again(environment);
+    EXPECT_NE(again.webFingerprint()->text().indexOf("Users: guard"), -1);
+    reporter.queueAnswer(MessageAnswer::No);
+    EXPECT_TRUE(again.pressOk());
 }
 
 TEST_F(WizardTest, ASaveThatFailsSaysWhyAndKeepsEverythingTyped) {
