@@ -165,6 +165,8 @@ public:
     QLineEdit* webUser() const { return m_webUser; }
     QLineEdit* webPassword() const { return m_webPassword; }
     QLabel* webFingerprint() const { return m_webFingerprint; }
+    QLineEdit* webCert() const { return m_webCert; }
+    QLineEdit* webKey() const { return m_webKey; }
 
     // Where the body dialog's text is kept until OK.
     const std::string& emailBody() const { return m_emailBodyText; }
@@ -297,8 +299,8 @@ private:
     QLineEdit* m_webUser;
     QLineEdit* m_webPassword;
     QLabel* m_webFingerprint;
-    std::string m_webCertFile; // the user's own, kept as the registry has them
-    std::string m_webKeyFile;
+    QLineEdit* m_webCert; // the user's own certificate and key; empty: Gardivo's own
+    QLineEdit* m_webKey;
 };
 
 } // namespace gardivo

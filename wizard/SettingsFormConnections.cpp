@@ -143,7 +143,17 @@ void SettingsForm::buildConnectionsTab(QWidget* page) {
     web->addWidget(m_webUser, 1, 1);
     web->addWidget(label("Password:", m_webGroup), 1, 2);
     web->addWidget(m_webPassword, 1, 3);
-    web->addWidget(m_webFingerprint, 2, 0, 1, 4);
+    m_webCert = new QLineEdit(m_webGroup);
+    m_webCert->setObjectName("webCert");
+    m_webCert->setPlaceholderText("one of Gardivo's own, made once and kept");
+    m_webKey = new QLineEdit(m_webGroup);
+    m_webKey->setObjectName("webKey");
+    m_webKey->setPlaceholderText("the certificate's key (PEM)");
+    web->addWidget(label("Certificate:", m_webGroup), 2, 0);
+    web->addWidget(m_webCert, 2, 1, 1, 3);
+    web->addWidget(label("Key:", m_webGroup), 3, 0);
+    web->addWidget(m_webKey, 3, 1, 1, 3);
+    web->addWidget(m_webFingerprint, 4, 0, 1, 4);
     web->setColumnStretch(1, 1);
     web->setColumnStretch(3, 1);
     layout->addWidget(m_webGroup);
@@ -185,8 +195,8 @@ void SettingsForm::loadConnectionControls() {
     m_web->setChecked(o.web);
     m_webPort->setValue(o.webPort);
     m_webRate->setValue(o.webFrameRate);
-    m_webCertFile = o.webCertFile;
-    m_webKeyFile = o.webKeyFile;
+    m_webCert->setText(QString::fromStdString(o.webCertFile));
+    m_webKey->setText(QString::fromStdString(o.webKeyFile));
     m_webUser->clear();
     m_webPassword->clear();
     showWebFingerprint();
@@ -198,12 +208,12 @@ std::string SettingsForm::webAccountsFile() const {
 
 void SettingsForm::showWebFingerprint() {
     const auto users = WebAccounts(webAccountsFile()).names();
-    std::string text = users.empty() ? "No users yet." : "Users:";
+    std::string shown = users.empty() ? "No users yet." : "Users:";
     for (size_t i = 0; i < users.size(); ++i)
-        text += (i ? ", " : " ") + users[i];
+        shown += (i ? ", " : " ") + users[i];
     // The certificate the web view shows phones, made now if it is ours and not yet there, so
     // that its fingerprint can be compared on the phone the first time.
-    std::string cert = m_webCertFile;
+    std::string cert = text(m_webCert);
     if (cert.empty() && m_web->isChecked()) {
         cert = m_store->places().state + "web/certificate.pem";
         char host[256] = {};
@@ -212,8 +222,8 @@ void SettingsForm::showWebFingerprint() {
     }
     const std::string fingerprint = cert.empty() ? std::string() : certificateFingerprint(cert);
     if (!fingerprint.empty())
-        text += "\nCertificate SHA-256: " + fingerprint;
-    m_webFingerprint->setText(QString::fromStdString(text));
+        shown += "\nCertificate SHA-256: " + fingerprint;
+    m_webFingerprint->setText(QString::fromStdString(shown));
 }
 
 ConnectionOptions SettingsForm::connectionControls() const {
@@ -235,8 +245,8 @@ ConnectionOptions SettingsForm::connectionControls() const {
     o.web = m_web->isChecked();
     o.webPort = m_webPort->value();
     o.webFrameRate = m_webRate->value();
-    o.webCertFile = m_webCertFile;
-    o.webKeyFile = m_webKeyFile;
+    o.webCertFile = text(m_webCert);
+    o.webKeyFile = text(m_webKey);
     return o;
 }
 
@@ -285,6 +295,16 @@ bool SettingsForm::checkConnections() {
             fail("Please fill in the web user's name...", m_webUser);
             return false;
         }
+        if (m_webCert->text().isEmpty() != m_webKey->text().isEmpty()) {
+            fail("Please fill in both the certificate and its key, or neither...",
+                 m_webCert->text().isEmpty() ? m_webCert : m_webKey);
+            return false;
+        }
+        for (QLineEdit* file : {m_webCert, m_webKey})
+            if (!file->text().isEmpty() && !QFileInfo(file->text()).isFile()) {
+                fail("The certificate or key file does not exist, please fill another one...", file);
+                return false;
+            }
         if (typed && m_webPassword->text().toUtf8().size() < 8) {
             fail("The web user's password needs at least 8 characters...", m_webPassword);
             return false;

@@ -17,6 +17,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -88,10 +89,19 @@ int main(int argc, char** argv) {
     MonitorShell::Options options;
     options.beforeShutDown = [&reporter] { reporter.setEnding(); };
     options.remoteContent = webSandboxOn();
+    // --web PORT serves the web view on that port, whatever the settings say.
+    int webPort = 0;
+    const QStringList arguments = QCoreApplication::arguments();
+    for (int i = 1; i + 1 < arguments.size(); ++i)
+        if (arguments[i] == "--web")
+            webPort = std::clamp(arguments[i + 1].toInt(), 0, 65535);
     // For demonstrations and measurements: the source to open by name, when it is listed.
-    if (const QByteArray source = qgetenv("GARDIVO_SOURCE"); !source.isEmpty())
-        options.adjustEngine = [name = source.toStdString()](EngineHost::Setup& setup) {
-            setup.preferredSource = name;
+    const std::string source = qgetenv("GARDIVO_SOURCE").toStdString();
+    if (!source.empty() || webPort > 0)
+        options.adjustEngine = [source, webPort](EngineHost::Setup& setup) {
+            if (!source.empty())
+                setup.preferredSource = source;
+            setup.webPort = webPort;
         };
     MonitorShell shell(*settings, reporter, companions, options);
     shell.listen();

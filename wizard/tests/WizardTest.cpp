@@ -958,6 +958,20 @@ TEST_F(WizardTest, TheWebViewNeedsAUserAndShowsItsCertificatesFingerprint) {
                   std::vector<std::string>{"The web user's password needs at least 8 characters..."});
         form.webPassword()->setText("correct horse");
         form.webPort()->setValue(9443);
+        // A certificate of the user's own needs its key, and both must exist.
+        form.webCert()->setText(QString::fromStdString(program.file("mine.pem")));
+        reporter.clear();
+        EXPECT_FALSE(form.pressOk());
+        EXPECT_EQ(reporter.texts(),
+                  std::vector<std::string>{"Please fill in both the certificate and its key, or neither..."});
+        form.webKey()->setText(QString::fromStdString(program.file("mine.key")));
+        reporter.clear();
+        EXPECT_FALSE(form.pressOk());
+        EXPECT_EQ(reporter.texts(),
+                  std::vector<std::string>{
+                      "The certificate or key file does not exist, please fill another one..."});
+        form.webCert()->clear();
+        form.webKey()->clear();
         reporter.queueAnswer(MessageAnswer::No);
         ASSERT_TRUE(form.pressOk());
     }
