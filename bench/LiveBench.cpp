@@ -13,6 +13,8 @@
 //
 //   bench_live [--seconds N] [--rounds N] [--latency-trials N] [--memory-minutes N]
 
+#include "ProcessCpu.h"
+
 #include <gst/gst.h>
 
 #include <algorithm>
@@ -42,6 +44,8 @@ extern char** environ;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+
+using gardivo::bench::cpuSeconds;
 
 namespace {
 
@@ -119,28 +123,6 @@ void finish(Process& p) {
     int status = 0;
     ::waitpid(p.pid, &status, 0);
     ::close(p.output);
-}
-
-// User and system time of a process, in seconds.
-double cpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    const auto close = text.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::vector<std::string> fields;
-    std::string field;
-    for (char c : text.substr(close + 2)) {
-        if (c == ' ') {
-            fields.push_back(field);
-            field.clear();
-        } else {
-            field += c;
-        }
-    }
-    // After the name: state is field 0, utime field 11, stime field 12.
-    const double ticks = std::stod(fields.at(11)) + std::stod(fields.at(12));
-    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 double residentMiB(pid_t pid) {

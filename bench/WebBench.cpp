@@ -8,6 +8,8 @@
 #include "monitor/outward/tests/OutwardServers.h"
 #include "settings/WatchdogSettings.h"
 
+#include "ProcessCpu.h"
+
 #include <httplib.h>
 
 #include <algorithm>
@@ -23,25 +25,9 @@ using namespace gardivo::testing;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-namespace {
+using gardivo::bench::cpuSeconds;
 
-double cpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    const auto close = text.rfind(')');
-    std::vector<std::string> fields;
-    std::string field;
-    for (char c : text.substr(close + 2)) {
-        if (c == ' ') {
-            fields.push_back(field);
-            field.clear();
-        } else {
-            field += c;
-        }
-    }
-    return (std::stod(fields.at(11)) + std::stod(fields.at(12))) /
-           static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
+namespace {
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());

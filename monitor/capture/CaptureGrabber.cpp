@@ -98,6 +98,40 @@ GstFlowReturn CaptureGraph::onNewSample(GstAppSink* sink, gpointer data) {
     return GST_FLOW_OK;
 }
 
+namespace {
+
+// The UYVY rows of a sample, rowBytes of each (its whole width when 0), when it has the expected
+// size (any when expectWidth is 0); its size goes to width and height.
+bool sampleRows(GstSample* sample, std::vector<uint8_t>& out, size_t rowBytes, int expectWidth,
+                int expectHeight, int& width, int& height) {
+    GstVideoInfo info;
+    GstCaps* caps = gst_sample_get_caps(sample);
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps) ||
+        GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_UYVY)
+        return false;
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
+        return false;
+    width = GST_VIDEO_FRAME_WIDTH(&frame);
+    height = GST_VIDEO_FRAME_HEIGHT(&frame);
+    if (expectWidth > 0 && (width != expectWidth || height != expectHeight)) {
+        gst_video_frame_unmap(&frame);
+        return false;
+    }
+    if (rowBytes == 0)
+        rowBytes = static_cast<size_t>(width) * 2;
+    const size_t stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
+    const auto* data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+    out.resize(rowBytes * static_cast<size_t>(height));
+    for (size_t y = 0; y < static_cast<size_t>(height); ++y)
+        std::memcpy(out.data() + y * rowBytes, data + y * stride, rowBytes);
+    gst_video_frame_unmap(&frame);
+    return true;
+}
+
+} // namespace
+
 bool CaptureGraph::latestPicture(std::vector<uint8_t>& uyvy, int& width, int& height) const {
     SampleRef sample;
     {
@@ -106,25 +140,7 @@ bool CaptureGraph::latestPicture(std::vector<uint8_t>& uyvy, int& width, int& he
             return false;
         sample.reset(gst_sample_ref(m_sample.get()));
     }
-    GstVideoInfo info;
-    GstCaps* caps = gst_sample_get_caps(sample.get());
-    GstBuffer* buffer = gst_sample_get_buffer(sample.get());
-    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps) ||
-        GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_UYVY)
-        return false;
-    GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
-        return false;
-    width = GST_VIDEO_INFO_WIDTH(&info);
-    height = GST_VIDEO_INFO_HEIGHT(&info);
-    const size_t row = static_cast<size_t>(width) * 2;
-    uyvy.resize(row * static_cast<size_t>(height));
-    const auto* data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-    const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-    for (int y = 0; y < height; ++y)
-        std::memcpy(uyvy.data() + row * static_cast<size_t>(y), data + static_cast<size_t>(stride) * y, row);
-    gst_video_frame_unmap(&frame);
-    return true;
+    return sampleRows(sample.get(), uyvy, 0, 0, 0, width, height);
 }
 
 bool CaptureGraph::GrabFrame(std::vector<uint8_t>& slot) {
@@ -143,33 +159,13 @@ bool CaptureGraph::copyFrame(std::vector<uint8_t>& slot) {
             return false;
         sample.reset(gst_sample_ref(m_sample.get()));
     }
-    GstVideoInfo info;
-    GstCaps* caps = gst_sample_get_caps(sample.get());
-    GstBuffer* buffer = gst_sample_get_buffer(sample.get());
-    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps) ||
-        GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_UYVY)
-        return false;
-    GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
-        return false;
     // The size of the sample's own caps: they lag a change of size by a frame or two. A frame
-    // of the old size is not handed out, so that no reference of the wrong size is taken.
-    const size_t width = static_cast<size_t>(GST_VIDEO_FRAME_WIDTH(&frame));
-    const size_t height = static_cast<size_t>(GST_VIDEO_FRAME_HEIGHT(&frame));
-    if (width != static_cast<size_t>(grabWidth()) || height != static_cast<size_t>(m_frameHeight)) {
-        gst_video_frame_unmap(&frame);
-        return false;
-    }
-    // An odd width is grabbed one pixel wider, UYVY coming in pairs; each row handed out has
-    // exactly the asked width, so that the detector's rows line up with the picture's.
-    const size_t rowBytes = static_cast<size_t>(m_frameWidth) * 2;
-    const size_t stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
-    const auto* data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-    slot.resize(rowBytes * height);
-    for (size_t y = 0; y < height; ++y)
-        std::memcpy(slot.data() + y * rowBytes, data + y * stride, rowBytes);
-    gst_video_frame_unmap(&frame);
-    return true;
+    // of the old size is not handed out, so that no reference of the wrong size is taken. An odd
+    // width is grabbed one pixel wider, UYVY coming in pairs; each row handed out has exactly the
+    // asked width, so that the detector's rows line up with the picture's.
+    int width = 0, height = 0;
+    return sampleRows(sample.get(), slot, static_cast<size_t>(m_frameWidth) * 2, grabWidth(), m_frameHeight,
+                      width, height);
 }
 
 bool CaptureGraph::SnapshotToFile(const std::string& path) {

@@ -1,4 +1,5 @@
 #include "MqttLink.h"
+#include "platform/JsonText.h"
 
 #include <mosquitto.h>
 
@@ -11,23 +12,6 @@
 namespace gardivo {
 
 namespace {
-
-std::string jsonText(const std::string& text) {
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 struct LibraryUse {
     LibraryUse() { mosquitto_lib_init(); }

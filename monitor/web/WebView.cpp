@@ -1,4 +1,5 @@
 #include "WebView.h"
+#include "platform/JsonText.h"
 
 #include "WebPages.h"
 #include "monitor/history/HistoryStore.h"
@@ -43,23 +44,6 @@ std::string htmlText(const std::string& text) {
             out += c;
         }
     return out;
-}
-
-std::string jsonText(const std::string& text) {
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
 }
 
 std::string cookieValue(const httplib::Request& req, const std::string& name) {

@@ -1,0 +1,27 @@
+#pragma once
+
+// A text as a JSON string: quoted, with quotes, backslashes and control characters escaped.
+
+#include <cstdio>
+#include <string>
+
+namespace gardivo {
+
+inline std::string jsonText(const std::string& text) {
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace gardivo
