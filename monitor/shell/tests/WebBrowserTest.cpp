@@ -159,6 +159,14 @@ TEST(WebBrowser, APhoneLogsInWatchesStartsAndDeletesTheAlarm) {
     const uint64_t before = web.framesEncoded();
     ASSERT_TRUE(waitUntil([&] { return web.framesEncoded() >= before + 3; }, 10000));
     EXPECT_EQ(web.viewers(), 1);
+    // What the page shows changes as the figure walks in: the picture is read twice through a canvas.
+    const QString sample =
+        "(() => { const i = document.getElementById('live'); const c = document.createElement('canvas');"
+        "c.width = i.naturalWidth; c.height = i.naturalHeight; const g = c.getContext('2d');"
+        "g.drawImage(i, 0, 0); const d = g.getImageData(0, 0, c.width, c.height).data;"
+        "let sum = 0; for (let k = 0; k < d.length; k += 4) sum += d[k] * (k % 997); return sum; })()";
+    const double first = script(view, sample).toDouble();
+    ASSERT_TRUE(waitUntil([&] { return script(view, sample).toDouble() != first; }, 10000));
     EXPECT_EQ(script(view, "document.getElementById('mode').textContent").toString(), "StandBy");
     screenshot(view, "web-live");
     script(view, "document.getElementById('start').click()");
