@@ -281,14 +281,20 @@ void WebView::route() {
         res.status = 303;
         res.set_header("Location", "/login");
     });
-    s.Get("/", [session](const httplib::Request& req, httplib::Response& res) {
-        res.set_content(replaced(webpages::kLive, "{{csrf}}", session(req)->csrf),
-                        "text/html; charset=utf-8");
-    });
-    s.Get("/history", [session](const httplib::Request& req, httplib::Response& res) {
-        res.set_content(replaced(webpages::kHistory, "{{csrf}}", session(req)->csrf),
-                        "text/html; charset=utf-8");
-    });
+    // A page with the session's token in it; a session that ended a moment ago sends to the login.
+    const auto page = [session](const char* html) {
+        return [session, html](const httplib::Request& req, httplib::Response& res) {
+            const auto s = session(req);
+            if (!s) {
+                res.status = 303;
+                res.set_header("Location", "/login");
+                return;
+            }
+            res.set_content(replaced(html, "{{csrf}}", s->csrf), "text/html; charset=utf-8");
+        };
+    };
+    s.Get("/", page(webpages::kLive));
+    s.Get("/history", page(webpages::kHistory));
     s.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
         res.set_content("{\"mode\":" + jsonText(m_setup.mode ? m_setup.mode() : "StandBy") +
                             ",\"viewers\":" + std::to_string(m_viewers.load()) + "}",
