@@ -36,10 +36,11 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
 }
 
-GstElement* make(const std::string& factory, std::vector<GstElement*>& made) {
+// A new element, in the pipeline at once, so that it goes with the pipeline whatever happens.
+GstElement* add(GstElement* pipeline, const std::string& factory) {
     GstElement* e = gst_element_factory_make(factory.c_str(), nullptr);
     if (e)
-        made.push_back(e);
+        gst_bin_add(GST_BIN(pipeline), e);
     return e;
 }
 
@@ -57,20 +58,16 @@ bool linkChain(Copy& copy, GstPad* pad, const std::vector<std::string>& factorie
     std::vector<GstElement*> chain;
     for (const auto& f : factories) {
         const bool caps = f.rfind("caps:", 0) == 0;
-        GstElement* e = make(caps ? "capsfilter" : f, chain);
-        if (e && caps) {
+        GstElement* e = add(copy.pipeline, caps ? "capsfilter" : f);
+        if (!e)
+            return false;
+        if (caps) {
             GstCaps* wanted = gst_caps_from_string(f.substr(5).c_str());
             g_object_set(e, "caps", wanted, nullptr);
             gst_caps_unref(wanted);
         }
-        if (!e) {
-            for (GstElement* made : chain)
-                gst_object_unref(gst_object_ref_sink(made));
-            return false;
-        }
+        chain.push_back(e);
     }
-    for (GstElement* e : chain)
-        gst_bin_add(GST_BIN(copy.pipeline), e);
     bool ok = true;
     for (size_t i = 0; ok && i + 1 < chain.size(); ++i)
         ok = gst_element_link(chain[i], chain[i + 1]);
@@ -141,11 +138,10 @@ bool makePlayableCopy(const std::string& clip, const std::string& target, const 
     Copy copy;
     copy.format = &format;
     copy.pipeline = gst_pipeline_new("playable-copy");
-    std::vector<GstElement*> made;
-    GstElement* source = make("filesrc", made);
-    GstElement* demuxer = make("avidemux", made);
-    copy.muxer = make(format.muxer, made);
-    GstElement* sink = make("filesink", made);
+    GstElement* source = add(copy.pipeline, "filesrc");
+    GstElement* demuxer = add(copy.pipeline, "avidemux");
+    copy.muxer = add(copy.pipeline, format.muxer);
+    GstElement* sink = add(copy.pipeline, "filesink");
     const auto fail = [&](const std::string& why) {
         if (error)
             *error = why;
@@ -167,7 +163,6 @@ bool makePlayableCopy(const std::string& clip, const std::string& target, const 
     g_object_set(sink, "location", part.c_str(), nullptr);
     if (format.muxer == "mp4mux")
         g_object_set(copy.muxer, "faststart", TRUE, nullptr);
-    gst_bin_add_many(GST_BIN(copy.pipeline), source, demuxer, copy.muxer, sink, nullptr);
     if (!gst_element_link(source, demuxer) || !gst_element_link(copy.muxer, sink))
         return fail("the copy's pipeline cannot be linked");
     g_signal_connect(demuxer, "pad-added", G_CALLBACK(onPadAdded), &copy);

@@ -6,9 +6,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,13 +31,9 @@ std::string megabytes(uint64_t bytes) {
 } // namespace
 
 EvidenceRetention::EvidenceRetention(std::string workingDirectory, std::string historyDirectory,
-                                     std::string logPath, FreeSpace freeSpace,
-                                     std::function<std::time_t()> now)
+                                     std::string logPath, FreeSpace freeSpace)
     : m_working(withSlash(std::move(workingDirectory))), m_historyDirectory(std::move(historyDirectory)),
-      m_logPath(std::move(logPath)), m_freeSpace(std::move(freeSpace)), m_now(std::move(now)) {
-    if (!m_now)
-        m_now = [] { return std::time(nullptr); };
-}
+      m_logPath(std::move(logPath)), m_freeSpace(std::move(freeSpace)) {}
 
 bool EvidenceRetention::isRunName(const std::string& name) {
     // The name the engine gives a watching run: "%d.%02d.%02d_%02d.%02d.%02d" with a 4-digit year.
@@ -151,7 +147,7 @@ EvidenceRetention::Outcome EvidenceRetention::enforce(const RetentionLimits& lim
     };
     size_t next = 0;
     if (limits.maxDays > 0) {
-        const std::time_t oldest = m_now() - static_cast<std::time_t>(limits.maxDays) * 86400;
+        const std::time_t oldest = std::time(nullptr) - static_cast<std::time_t>(limits.maxDays) * 86400;
         const std::string reason = "older than " + std::to_string(limits.maxDays) + " days";
         // Oldest first by name; a run touched again later than a younger one keeps its place.
         std::vector<Run> keep;

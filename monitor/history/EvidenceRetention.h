@@ -39,7 +39,7 @@ public:
     };
 
     EvidenceRetention(std::string workingDirectory, std::string historyDirectory, std::string logPath,
-                      FreeSpace freeSpace = {}, std::function<std::time_t()> now = {});
+                      FreeSpace freeSpace = {});
 
     // Removes the oldest runs, never runningDirectory, until the limits hold.
     Outcome enforce(const RetentionLimits& limits, const std::string& runningDirectory);
@@ -56,7 +56,6 @@ private:
     std::string m_historyDirectory;
     std::string m_logPath;
     FreeSpace m_freeSpace;
-    std::function<std::time_t()> m_now;
 };
 
 } // namespace gardivo

@@ -367,12 +367,12 @@ void EngineHost::applyWebView(const ConnectionOptions& wanted) {
     setup.port = port;
     setup.certFile = wanted.webCertFile;
     setup.keyFile = wanted.webKeyFile;
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
     if (setup.certFile.empty() || setup.keyFile.empty()) {
         // A certificate of our own, made once and kept, so that its fingerprint stays the same.
         setup.certFile = settings.places().state + "web/certificate.pem";
         setup.keyFile = settings.places().state + "web/key.pem";
-        char host[256] = {};
-        ::gethostname(host, sizeof host - 1);
         std::string why;
         if (!ensureSelfSignedCertificate(setup.certFile, setup.keyFile, host, &why)) {
             AppendLogLine(log, "Gardivo Log: No web view: " + why);
@@ -420,8 +420,6 @@ void EngineHost::applyWebView(const ConnectionOptions& wanted) {
         return;
     }
     m_web = std::move(web);
-    char host[256] = {};
-    ::gethostname(host, sizeof host - 1);
     m_webAddress = "https://" + std::string(host) + ":" + std::to_string(m_web->port()) + "/";
     m_webFingerprint = certificateFingerprint(setup.certFile);
 }

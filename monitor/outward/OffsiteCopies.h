@@ -38,7 +38,6 @@ public:
     // A file of a watching run to copy; pictures go ahead of clips that wait.
     void add(const std::string& path);
     size_t waiting() const { return m_queue.size(); }
-    bool busy() const { return m_process != nullptr; }
     // Where a file of a run goes: remote/run/name.
     std::string destination(const std::string& path) const;
 
